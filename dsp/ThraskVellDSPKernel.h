@@ -1,0 +1,77 @@
+// The effect: gate, trim, pre-clip low-pass, 4x oversampled tanh drive, DC blocker, tone, bass
+// shelf, mix, compressor and volume, per channel, in single precision.
+//
+// Owned by exactly one DSPBridge, which is also the only writer of `params`. Everything else is
+// state of the render thread: prepare() sizes and resets it, processBlock() advances it.
+//
+// Threads:
+//  - params: any thread stores and loads (sequentially consistent); read once per block.
+//  - prepare / reset: the owner's thread, never while processBlock runs. prepare may allocate.
+//  - updateDSPParameters / processBlock: the audio thread. No allocation, lock, system call or
+//    exception.
+//
+// Robustness beyond the literal chain: a non-finite input sample enters as 0, and a channel whose
+// state would turn non-finite is cleared, so one bad sample never silences a channel for good.
+// Ordinary finite audio is processed bit-identically to the literal chain.
+#pragma once
+
+#include "dsp/Biquad.h"
+#include "dsp/ParameterSpec.h"
+
+#include <array>
+#include <atomic>
+#include <vector>
+
+namespace thraskvell {
+
+struct ChannelState {
+    Biquad upsampleLowpass1;
+    Biquad upsampleLowpass2;
+    Biquad downsampleLowpass1;
+    Biquad downsampleLowpass2;
+    Biquad preClipLowpass;
+    Biquad toneLowpass;
+    Biquad toneHighpass;
+    Biquad bassShelf;
+    float gateEnvelopeDb = -100.0f;
+    float gateGain = 1.0f;
+    float dcLastInput = 0.0f;
+    float dcLastOutput = 0.0f;
+    float gainReductionDb = 0.0f;
+};
+
+class ThraskVellDSPKernel {
+public:
+    ThraskVellDSPKernel();
+
+    // Owner's thread. Returns false, changing nothing, for a negative channel count.
+    bool prepare(double sampleRate, int maxFrames, int channelCount);
+    // Owner's thread; called by prepare.
+    void reset();
+    // Audio thread; called at the start of reset and of every block.
+    void updateDSPParameters();
+    // Audio thread. outputs[k] may equal inputs[k]; null entries and channels without a record are
+    // skipped and their output left untouched.
+    void processBlock(const float* const* inputs, float* const* outputs, int channelCount, int frameCount);
+
+    std::array<std::atomic<float>, kParameterCount> params;
+    std::vector<ChannelState> channelStates;
+
+    float sampleRate = 44100.0f;
+    float gateThresholdDb = 0.0f;
+    float trimGain = 1.0f;
+    float drive = 1.0f;
+    float toneAmount = 0.5f;
+    float blendAmount = 0.5f;
+    bool dryModeOn = false;
+    bool bassBoostOn = false;
+    bool asymmetryOn = false;
+    bool dynamicsOn = false;
+    float compThresholdDb = 0.0f;
+    float compRatio = 1.0f;
+    float outputGain = 1.0f;
+    float attackCoeff = 0.0f;
+    float releaseCoeff = 0.0f;
+};
+
+} // namespace thraskvell

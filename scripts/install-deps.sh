@@ -1,0 +1,11 @@
+#!/usr/bin/env bash
+# Installs every Debian package the build, the tests and the benchmarks need (Debian 12).
+set -euo pipefail
+export DEBIAN_FRONTEND=noninteractive
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+$SUDO apt-get update
+$SUDO apt-get install -y --no-install-recommends \
+    build-essential cmake ninja-build pkg-config clang-format \
+    libgtest-dev libgmock-dev libbenchmark-dev \
+    libcli11-dev libsndfile1-dev nlohmann-json3-dev
