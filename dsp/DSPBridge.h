@@ -23,40 +23,50 @@ namespace thraskvell {
 
 class DSPBridge {
 public:
+    // Main thread. The slots start at the parameters' defaults.
     DSPBridge();
+    // Main thread, never while a render block handed out by this bridge may still run.
     ~DSPBridge();
     DSPBridge(const DSPBridge&) = delete;
     DSPBridge& operator=(const DSPBridge&) = delete;
 
-    // Unknown identifiers (compared exactly, case-sensitively) are ignored by set and read as 0.
+    // Any thread. Unknown identifiers (compared exactly, case-sensitively) are ignored by set and
+    // read as 0. Values are stored as given: no clamping.
     void setParameter(std::string_view identifier, float value);
     float getParameter(std::string_view identifier) const;
 
-    // Replaces both input buffers with room for maxFrames samples and prepares the kernel.
-    // Returns false, leaving the bridge as it was, for a negative maxFrames or channel count or a
-    // failed allocation.
+    // Main thread, while nothing renders. Replaces both input buffers with room for maxFrames
+    // samples and prepares the kernel. Returns false, leaving the bridge as it was, for a negative
+    // maxFrames or channel count, a maxFrames whose byte size does not fit a buffer's 32-bit size
+    // field, or a failed allocation.
     bool prepare(int maxFrames, double sampleRate, int channels);
 
-    // In-place processing of the first two buffers of a list, any frame count.
+    // Audio thread. In-place processing of the first two buffers of a list, any frame count. A null
+    // list or a negative frame count processes nothing (the kernel still refreshes its values).
     void processBufferList(AudioBufferList* bufferList, int frameCount);
 
-    // A new render block. It captures the kernel and the input store, not the bridge, survives
-    // re-preparation, and must not be called after the bridge is destroyed. Once prepared, a request
-    // for more frames than prepared is refused with kAudioUnitErr_TooManyFramesToProcess and the
-    // output left untouched.
+    // Main thread. A new render block (called on the audio thread). It captures the kernel and the input
+    // store, not the bridge, survives re-preparation, and must not be called after the bridge is destroyed.
+    // Once prepared, a request for more frames than prepared is refused with
+    // kAudioUnitErr_TooManyFramesToProcess and the output left untouched. Each pull starts with the input
+    // list pointing at the bridge's own store.
     AUInternalRenderBlock internalRenderBlock();
 
-    // Read-only views for tests and owners.
+    // Read-only views for tests and owners; any thread that does not race prepare.
     const ThraskVellDSPKernel& kernel() const { return *_kernel; }
     const AudioBufferList& inputBufferList() const { return *_inputBufferList; }
-    int maxFrames() const { return _render->maxFrames; }
+    int maxFrames() const { return _render->maxFrames; } // 0 until prepared
+    bool isPrepared() const { return _render->prepared; }
 
 private:
-    // What the render block captures: stable for the bridge's lifetime.
+    // What the render block captures: stable for the bridge's lifetime. The fields below the two
+    // pointers are written by prepare only, while nothing renders.
     struct RenderContext {
         ThraskVellDSPKernel* kernel = nullptr;
         AudioBufferList* inputBufferList = nullptr;
-        int maxFrames = 0; // 0 until prepared; written only while nothing renders
+        std::array<float*, 2> inputData{};
+        int maxFrames = 0;
+        bool prepared = false;
     };
 
     std::unique_ptr<ThraskVellDSPKernel> _kernel;
