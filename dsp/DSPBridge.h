@@ -38,7 +38,7 @@ public:
     // Main thread, while nothing renders. Replaces both input buffers with room for maxFrames
     // samples and prepares the kernel. Returns false, leaving the bridge as it was, for a negative
     // maxFrames or channel count, a maxFrames whose byte size does not fit a buffer's 32-bit size
-    // field, or a failed allocation.
+    // field, a sample rate the kernel refuses, or a failed allocation.
     bool prepare(int maxFrames, double sampleRate, int channels);
 
     // Audio thread. In-place processing of the first two buffers of a list, any frame count. A null
