@@ -1,0 +1,160 @@
+// DPF adapter: one ThraskVellAudioUnit per plug-in instance, seen by LV2, VST3 and CLAP hosts.
+//
+// Parameters, activation, audio and state are forwarded to the unit; this file holds no DSP and no
+// parameter list of its own. DPF calls the constructor, init*, getState/setState and
+// activate/deactivate on the host's main thread and run on its audio thread, never activate and run
+// at once. Parameter values may be read and written on either thread.
+#include "DistrhoPlugin.hpp"
+
+#include "dsp/ParameterSpec.h"
+#include "extension/ThraskVellAudioUnit.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
+
+START_NAMESPACE_DISTRHO
+
+namespace {
+
+using namespace thraskvell;
+
+constexpr std::uint32_t kChannels = DISTRHO_PLUGIN_NUM_OUTPUTS;
+constexpr const char* kStateKey = "fullState";
+
+std::shared_ptr<ThraskVellAudioUnit> makeUnit() {
+    auto created = ThraskVellAudioUnit::create();
+    if (created) return created.value();
+    std::fprintf(stderr, "ThraskVell: cannot create the audio unit: %s\n",
+                 created.error().localizedDescription.c_str());
+    return nullptr;
+}
+
+} // namespace
+
+class ThraskVellPlugin final : public Plugin {
+public:
+    // Main.
+    ThraskVellPlugin() : Plugin(kParameterCount, 0, 1), _unit(makeUnit()) {
+        if (_unit) _tree = _unit->parameterTree();
+        _pull = [this](AudioUnitRenderActionFlags*, const AudioTimeStamp*, AUAudioFrameCount frames,
+                       NSInteger, AudioBufferList* input) { return pullInput(frames, input); };
+    }
+
+protected:
+    const char* getLabel() const override { return THRASKVELL_PLUGIN_LABEL; }
+    const char* getDescription() const override { return "Bass fuzz and sustain"; }
+    const char* getMaker() const override { return DISTRHO_PLUGIN_BRAND; }
+    const char* getHomePage() const override { return DISTRHO_PLUGIN_HOMEPAGE; }
+    const char* getLicense() const override { return "Proprietary"; }
+    uint32_t getVersion() const override { return d_version(1, 0, 0); }
+    int64_t getUniqueId() const override { return THRASKVELL_PLUGIN_UNIQUE_ID; }
+
+    // Main. Index = address, symbol = identifier; switches stay plain 0..100 parameters.
+    void initParameter(uint32_t index, Parameter& parameter) override {
+        const ParameterSpec& spec = allParameters()[index];
+        parameter.hints = kParameterIsAutomatable;
+        parameter.name = std::string(spec.name).c_str();
+        parameter.symbol = std::string(spec.identifier).c_str();
+        parameter.ranges = ParameterRanges(spec.defaultValue, spec.minValue, spec.maxValue);
+    }
+
+    // Main. The unit's full state as JSON text; an editor would never need it.
+    void initState(uint32_t, State& state) override {
+        state.key = kStateKey;
+        state.label = "Full state";
+        state.hints = kStateIsOnlyForDSP;
+    }
+
+    // Any thread: the tree reaches the bridge's atomic slots without lock or allocation.
+    float getParameterValue(uint32_t index) const override {
+        const auto parameter = _tree ? _tree->parameterWithAddress(index) : nullptr;
+        return parameter ? parameter->value() : allParameters()[index].defaultValue;
+    }
+    void setParameterValue(uint32_t index, float value) override {
+        if (const auto parameter = _tree ? _tree->parameterWithAddress(index) : nullptr)
+            parameter->setValue(value);
+    }
+
+    // Main.
+    String getState(const char* key) const override {
+        if (!_unit || std::string_view(key) != kStateKey) return String();
+        return String(_unit->fullStateText().c_str());
+    }
+    // Main. Text the unit refuses changes nothing; a host has no channel to hear why, so it is logged.
+    void setState(const char* key, const char* value) override {
+        if (!_unit || value == nullptr || std::string_view(key) != kStateKey) return;
+        if (const auto error = _unit->setFullStateText(value))
+            std::fprintf(stderr, "ThraskVell: state not restored: %s\n", error->localizedDescription.c_str());
+    }
+
+    // Main, never during run. DPF deactivates and reactivates around rate and buffer-size changes,
+    // so this is where the unit is re-prepared for the host's channels, rate and block size.
+    void activate() override {
+        _maxFrames = std::max<uint32_t>(getBufferSize(), 1);
+        _render = nullptr;
+        if (!_unit) return;
+        _unit->deallocateRenderResources();
+        const auto format = AVAudioFormat::makeStandard(getSampleRate(), kChannels);
+        NSErrorOrSuccess error = _unit->inputBus().setFormat(format);
+        if (!error) error = _unit->outputBus().setFormat(format);
+        if (!error) error = _unit->setMaximumFramesToRender(_maxFrames);
+        if (!error) error = _unit->allocateRenderResources();
+        if (error) {
+            std::fprintf(stderr, "ThraskVell: cannot prepare %u ch @ %.0f Hz, %u frames: %s\n", kChannels,
+                         getSampleRate(), _maxFrames, error->localizedDescription.c_str());
+            return;
+        }
+        _render = _unit->internalRenderBlock();
+    }
+    void deactivate() override {
+        if (_unit) _unit->deallocateRenderResources();
+    }
+
+    // Audio. Host blocks longer than the prepared maximum are rendered in chunks.
+    void run(const float** inputs, float** outputs, uint32_t frames) override {
+        for (uint32_t offset = 0; offset < frames;) {
+            const uint32_t chunk = std::min(frames - offset, _maxFrames);
+            AudioBufferList output;
+            output.mNumberBuffers = kChannels;
+            for (uint32_t c = 0; c < kChannels; ++c) {
+                _inputs[c] = inputs[c] + offset;
+                output.mBuffers[c].mData = outputs[c] + offset;
+                output.mBuffers[c].mDataByteSize = chunk * sizeof(float);
+            }
+            AudioUnitRenderActionFlags flags = 0;
+            const AudioTimeStamp timestamp{};
+            // A unit that could not be prepared plays silence rather than whatever the buffers held.
+            if (!_render || _render(&flags, &timestamp, chunk, 0, &output, nullptr, &_pull) != 0)
+                for (uint32_t c = 0; c < kChannels; ++c)
+                    std::fill_n(outputs[c] + offset, chunk, 0.0f);
+            offset += chunk;
+        }
+    }
+
+private:
+    // Audio. Copies the host's input into the bridge's input storage; hosts may process in place,
+    // so the input must be taken before the output is written.
+    AUAudioUnitStatus pullInput(AUAudioFrameCount frames, AudioBufferList* input) {
+        for (uint32_t c = 0; c < std::min(input->mNumberBuffers, kChannels); ++c) {
+            if (input->mBuffers[c].mData == nullptr) return kAudioUnitErr_FailedInitialization;
+            std::copy_n(_inputs[c], frames, input->mBuffers[c].mData);
+        }
+        return 0;
+    }
+
+    const std::shared_ptr<ThraskVellAudioUnit> _unit;
+    std::shared_ptr<AUParameterTree> _tree;
+    AUInternalRenderBlock _render; // set on the main thread while not running
+    AURenderPullInputBlock _pull;
+    const float* _inputs[kChannels] = {}; // written and read on the audio thread only
+    uint32_t _maxFrames = 1;
+
+    DISTRHO_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR(ThraskVellPlugin)
+};
+
+Plugin* createPlugin() {
+    return new ThraskVellPlugin();
+}
+
+END_NAMESPACE_DISTRHO

@@ -1,0 +1,24 @@
+# Host tests of the built plug-in binaries: LV2 through lilv, CLAP through the CLAP headers DPF ships,
+# VST3 through DPF's travesty headers, and a jalv smoke test.
+if(TARGET thraskvell_plugins)
+    pkg_check_modules(LILV REQUIRED IMPORTED_TARGET lilv-0)
+    set(thraskvell_plugin_bin ${PROJECT_BINARY_DIR}/bin)
+    set(thraskvell_plugin_paths
+        THRASKVELL_MONO_LV2_BUNDLE="${thraskvell_plugin_bin}/ThraskVellMono.lv2/"
+        THRASKVELL_STEREO_LV2_BUNDLE="${thraskvell_plugin_bin}/ThraskVellStereo.lv2/"
+        THRASKVELL_MONO_CLAP="$<TARGET_FILE:ThraskVellMono-clap>"
+        THRASKVELL_STEREO_CLAP="$<TARGET_FILE:ThraskVellStereo-clap>"
+        THRASKVELL_MONO_VST3="$<TARGET_FILE:ThraskVellMono-vst3>"
+        THRASKVELL_STEREO_VST3="$<TARGET_FILE:ThraskVellStereo-vst3>")
+
+    foreach(host IN ITEMS Lv2Host ClapHost Vst3Load)
+        if(EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/plugin/${host}Test.cpp)
+            thraskvell_test(thraskvell_plugin_${host}_test
+                SOURCES plugin/${host}Test.cpp
+                LIBS thraskvell_dsp ${CMAKE_DL_LIBS})
+            target_compile_definitions(thraskvell_plugin_${host}_test PRIVATE ${thraskvell_plugin_paths})
+            add_dependencies(thraskvell_plugin_${host}_test thraskvell_plugins)
+        endif()
+    endforeach()
+    target_link_libraries(thraskvell_plugin_Lv2Host_test PRIVATE PkgConfig::LILV)
+endif()
