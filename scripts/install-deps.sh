@@ -8,4 +8,5 @@ $SUDO apt-get update
 $SUDO apt-get install -y --no-install-recommends \
     build-essential cmake ninja-build pkg-config clang-format \
     libgtest-dev libgmock-dev libbenchmark-dev \
-    libcli11-dev libsndfile1-dev nlohmann-json3-dev
+    libcli11-dev libsndfile1-dev nlohmann-json3-dev \
+    libsdl2-dev
