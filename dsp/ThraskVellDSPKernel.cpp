@@ -1,5 +1,9 @@
 #include "dsp/ThraskVellDSPKernel.h"
 
+#include "dsp/VectorTanh.h"
+
+#include <emmintrin.h>
+
 #include <cmath>
 
 namespace thraskvell {
@@ -66,6 +70,278 @@ void clearIfPoisoned(ChannelState& s) {
     s.dcLastInput = 0.0f;
     s.dcLastOutput = 0.0f;
     s.gainReductionDb = 0.0f;
+}
+
+// Per-block values, hoisted out of the sample loop. Each is the very value the chain would compute
+// per sample, so hoisting changes no bit.
+struct BlockSettings {
+    bool gateOn = false;
+    float gateThresholdDb = 0.0f;
+    float trimGain = 1.0f;
+    float drive = 1.0f;
+    float toneAmount = 0.5f;
+    float oneMinusTone = 0.5f;
+    float blendAmount = 0.5f;
+    float oneMinusBlend = 0.5f;
+    bool dryModeOn = false;
+    bool bassBoostOn = false;
+    bool asymmetryOn = false;
+    bool dynamicsOn = false;
+    float compThresholdDb = 0.0f;
+    float ratioFactor = 0.0f;
+    float attackCoeff = 0.0f;
+    float releaseCoeff = 0.0f;
+    float releaseKeep = 1.0f;
+    float outputGain = 1.0f;
+};
+
+struct Group {
+    int count = 0;
+    ChannelState* states[4] = {};
+    const float* inputs[4] = {};
+    float* outputs[4] = {};
+};
+
+// One section for up to four channels, lane l holding channel l of the group. Every lane operation
+// is the scalar operation of the literal chain, in the same order, so each lane rounds exactly as
+// the per-sample chain would.
+struct SectionLanes {
+    __m128 b0, b1, b2, a1, a2, x1, x2, y1, y2;
+
+    void load(const Group& g, Biquad ChannelState::*member) {
+        alignas(16) float v[9][4];
+        for (int l = 0; l < 4; ++l) {
+            const Biquad f = l < g.count ? g.states[l]->*member : Biquad{};
+            const float fields[9] = {f.b0, f.b1, f.b2, f.a1, f.a2, f.x1, f.x2, f.y1, f.y2};
+            for (int i = 0; i < 9; ++i)
+                v[i][l] = fields[i];
+        }
+        b0 = _mm_load_ps(v[0]);
+        b1 = _mm_load_ps(v[1]);
+        b2 = _mm_load_ps(v[2]);
+        a1 = _mm_load_ps(v[3]);
+        a2 = _mm_load_ps(v[4]);
+        x1 = _mm_load_ps(v[5]);
+        x2 = _mm_load_ps(v[6]);
+        y1 = _mm_load_ps(v[7]);
+        y2 = _mm_load_ps(v[8]);
+    }
+
+    void store(const Group& g, Biquad ChannelState::*member) const {
+        alignas(16) float v[4][4];
+        _mm_store_ps(v[0], x1);
+        _mm_store_ps(v[1], x2);
+        _mm_store_ps(v[2], y1);
+        _mm_store_ps(v[3], y2);
+        for (int l = 0; l < g.count; ++l) {
+            Biquad& f = g.states[l]->*member;
+            f.x1 = v[0][l];
+            f.x2 = v[1][l];
+            f.y1 = v[2][l];
+            f.y2 = v[3][l];
+        }
+    }
+
+    __m128 step(__m128 v) {
+        __m128 y = _mm_mul_ps(b0, v);
+        y = _mm_add_ps(y, _mm_mul_ps(b1, x1));
+        y = _mm_add_ps(y, _mm_mul_ps(b2, x2));
+        y = _mm_sub_ps(y, _mm_mul_ps(a1, y1));
+        y = _mm_sub_ps(y, _mm_mul_ps(a2, y2));
+        y = _mm_add_ps(y, _mm_set1_ps(1e-20f));
+        y = _mm_add_ps(y, _mm_set1_ps(-1e-20f));
+        x2 = x1;
+        x1 = v;
+        y2 = y1;
+        y1 = y;
+        return y;
+    }
+};
+
+inline __m128 loadLanes(const Group& g, float ChannelState::*member) {
+    alignas(16) float v[4] = {0.0f, 0.0f, 0.0f, 0.0f};
+    for (int l = 0; l < g.count; ++l)
+        v[l] = g.states[l]->*member;
+    return _mm_load_ps(v);
+}
+
+inline void storeLanes(const Group& g, float ChannelState::*member, __m128 value) {
+    alignas(16) float v[4];
+    _mm_store_ps(v, value);
+    for (int l = 0; l < g.count; ++l)
+        g.states[l]->*member = v[l];
+}
+
+inline __m128 absLanes(__m128 v) {
+    return _mm_and_ps(v, _mm_castsi128_ps(_mm_set1_epi32(0x7fffffff)));
+}
+
+inline __m128 finiteMask(__m128 v) {
+    const __m128i exponent = _mm_and_si128(_mm_castps_si128(v), _mm_set1_epi32(0x7f800000));
+    return _mm_castsi128_ps(
+        _mm_xor_si128(_mm_cmpeq_epi32(exponent, _mm_set1_epi32(0x7f800000)), _mm_set1_epi32(-1)));
+}
+
+inline __m128 select(__m128 mask, __m128 a, __m128 b) {
+    return _mm_or_ps(_mm_and_ps(mask, a), _mm_andnot_ps(mask, b));
+}
+
+// The library calls without a vector twin bit-identical to them run lane by lane.
+template <int N, typename F> inline __m128 perLane(__m128 v, F f) {
+    alignas(16) float lanes[4];
+    _mm_store_ps(lanes, v);
+    for (int l = 0; l < N; ++l)
+        lanes[l] = f(lanes[l]);
+    return _mm_load_ps(lanes);
+}
+
+// The shaper on the four oversampled values of each lane. With fewer than four channels the
+// values are packed so that each tanh4 call fills its lanes.
+template <int N> inline void shape(__m128 (&v)[4], bool asymmetric) {
+    __m128 t[4];
+    if constexpr (N == 1) {
+        const __m128 packed = _mm_movelh_ps(_mm_unpacklo_ps(v[0], v[1]), _mm_unpacklo_ps(v[2], v[3]));
+        const __m128 r = detail::tanh4(packed);
+        t[0] = r;
+        t[1] = _mm_shuffle_ps(r, r, _MM_SHUFFLE(1, 1, 1, 1));
+        t[2] = _mm_shuffle_ps(r, r, _MM_SHUFFLE(2, 2, 2, 2));
+        t[3] = _mm_shuffle_ps(r, r, _MM_SHUFFLE(3, 3, 3, 3));
+    } else if constexpr (N == 2) {
+        const __m128 r01 = detail::tanh4(_mm_movelh_ps(v[0], v[1]));
+        const __m128 r23 = detail::tanh4(_mm_movelh_ps(v[2], v[3]));
+        t[0] = r01;
+        t[1] = _mm_movehl_ps(r01, r01);
+        t[2] = r23;
+        t[3] = _mm_movehl_ps(r23, r23);
+    } else {
+        for (int j = 0; j < 4; ++j)
+            t[j] = detail::tanh4(v[j]);
+    }
+    if (asymmetric) {
+        for (int j = 0; j < 4; ++j) {
+            const __m128 e = perLane<N>(absLanes(v[j]), [](float a) { return std::exp(-a); });
+            const __m128 even = _mm_mul_ps(_mm_mul_ps(v[j], _mm_mul_ps(_mm_set1_ps(0.1f), v[j])), e);
+            t[j] = _mm_add_ps(t[j], even);
+        }
+    }
+    for (int j = 0; j < 4; ++j)
+        v[j] = t[j];
+}
+
+template <int N> void processGroup(const Group& g, const BlockSettings& s, int frameCount) {
+    SectionLanes up1, up2, down1, down2, preClip, toneLow, toneHigh, shelf;
+    up1.load(g, &ChannelState::upsampleLowpass1);
+    up2.load(g, &ChannelState::upsampleLowpass2);
+    down1.load(g, &ChannelState::downsampleLowpass1);
+    down2.load(g, &ChannelState::downsampleLowpass2);
+    preClip.load(g, &ChannelState::preClipLowpass);
+    toneLow.load(g, &ChannelState::toneLowpass);
+    toneHigh.load(g, &ChannelState::toneHighpass);
+    shelf.load(g, &ChannelState::bassShelf);
+    __m128 envelope = loadLanes(g, &ChannelState::gateEnvelopeDb);
+    __m128 gateGain = loadLanes(g, &ChannelState::gateGain);
+    __m128 dcIn = loadLanes(g, &ChannelState::dcLastInput);
+    __m128 dcOut = loadLanes(g, &ChannelState::dcLastOutput);
+    __m128 reduction = loadLanes(g, &ChannelState::gainReductionDb);
+
+    const __m128 floor = _mm_set1_ps(kDenormalFloor);
+    const __m128 threshold = _mm_set1_ps(s.gateThresholdDb);
+    const __m128 trim = _mm_set1_ps(s.trimGain);
+    const __m128 drive = _mm_set1_ps(s.drive);
+    const __m128 tone = _mm_set1_ps(s.toneAmount);
+    const __m128 oneMinusTone = _mm_set1_ps(s.oneMinusTone);
+    const __m128 blend = _mm_set1_ps(s.blendAmount);
+    const __m128 oneMinusBlend = _mm_set1_ps(s.oneMinusBlend);
+    const __m128 compThreshold = _mm_set1_ps(s.compThresholdDb);
+    const __m128 ratioFactor = _mm_set1_ps(s.ratioFactor);
+    const __m128 attack = _mm_set1_ps(s.attackCoeff);
+    const __m128 release = _mm_set1_ps(s.releaseCoeff);
+    const __m128 releaseKeep = _mm_set1_ps(s.releaseKeep);
+    const __m128 outputGain = _mm_set1_ps(s.outputGain);
+    const __m128 tinyLevel = _mm_set1_ps(1e-15f);
+    const __m128 zero = _mm_setzero_ps();
+
+    for (int i = 0; i < frameCount; ++i) {
+        alignas(16) float in[4] = {0.0f, 0.0f, 0.0f, 0.0f};
+        for (int l = 0; l < N; ++l)
+            in[l] = g.inputs[l][i];
+        __m128 x = _mm_load_ps(in);
+        x = _mm_and_ps(x, finiteMask(x));
+
+        const __m128 level =
+            _mm_mul_ps(_mm_set1_ps(20.0f),
+                       perLane<N>(_mm_add_ps(absLanes(x), tinyLevel), [](float a) { return std::log10(a); }));
+        const __m128 q =
+            _mm_add_ps(_mm_mul_ps(_mm_set1_ps(0.99f), envelope), _mm_mul_ps(_mm_set1_ps(0.01f), level));
+        envelope = select(_mm_cmpge_ps(level, q), level, q);
+        __m128 target = _mm_set1_ps(0.005f);
+        if (s.gateOn) target = _mm_andnot_ps(_mm_cmplt_ps(envelope, threshold), target);
+        gateGain = _mm_add_ps(_mm_mul_ps(_mm_set1_ps(0.995f), gateGain), target);
+        gateGain = _mm_andnot_ps(_mm_cmplt_ps(gateGain, floor), gateGain);
+
+        const __m128 d = _mm_mul_ps(_mm_mul_ps(x, gateGain), trim);
+        const __m128 p = preClip.step(d);
+        const __m128 u = _mm_mul_ps(_mm_mul_ps(p, drive), _mm_set1_ps(4.0f));
+
+        __m128 oversampled[4];
+        oversampled[0] = up2.step(up1.step(u));
+        for (int j = 1; j < 4; ++j)
+            oversampled[j] = up2.step(up1.step(zero));
+        shape<N>(oversampled, s.asymmetryOn);
+        const __m128 w0 = down2.step(down1.step(oversampled[0]));
+        for (int j = 1; j < 4; ++j)
+            down2.step(down1.step(oversampled[j]));
+
+        __m128 h = _mm_add_ps(_mm_sub_ps(w0, dcIn), _mm_mul_ps(_mm_set1_ps(0.99f), dcOut));
+        h = _mm_add_ps(_mm_add_ps(h, _mm_set1_ps(1e-20f)), _mm_set1_ps(-1e-20f));
+        dcIn = w0;
+        dcOut = h;
+
+        const __m128 l = toneLow.step(h);
+        const __m128 hp = toneHigh.step(h);
+        const __m128 t = _mm_add_ps(_mm_mul_ps(l, oneMinusTone), _mm_mul_ps(hp, tone));
+        const __m128 z = shelf.step(t);
+        const __m128 w = s.bassBoostOn ? z : t;
+
+        __m128 m = s.dryModeOn ? _mm_add_ps(d, _mm_mul_ps(_mm_set1_ps(0.3f), w))
+                               : _mm_add_ps(_mm_mul_ps(d, oneMinusBlend), _mm_mul_ps(w, blend));
+        if (s.dynamicsOn) {
+            const __m128 lv =
+                _mm_mul_ps(_mm_set1_ps(20.0f), perLane<N>(_mm_add_ps(absLanes(m), tinyLevel),
+                                                          [](float a) { return std::log10(a); }));
+            const __m128 excess = _mm_sub_ps(lv, compThreshold);
+            const __m128 over = _mm_and_ps(_mm_cmpgt_ps(excess, zero), excess);
+            const __m128 r = _mm_mul_ps(over, ratioFactor);
+            const __m128 coeff = select(_mm_cmpgt_ps(r, reduction), attack, release);
+            reduction = _mm_add_ps(reduction, _mm_mul_ps(_mm_sub_ps(r, reduction), coeff));
+            const __m128 exponent = _mm_div_ps(_mm_xor_ps(reduction, _mm_set1_ps(-0.0f)), _mm_set1_ps(20.0f));
+            m = _mm_mul_ps(m, perLane<N>(exponent, [](float e) { return std::pow(10.0f, e); }));
+        } else {
+            reduction = _mm_mul_ps(reduction, releaseKeep);
+        }
+        reduction = _mm_andnot_ps(_mm_cmplt_ps(absLanes(reduction), floor), reduction);
+
+        __m128 out = _mm_mul_ps(m, outputGain);
+        out = _mm_and_ps(out, finiteMask(out));
+        alignas(16) float o[4];
+        _mm_store_ps(o, out);
+        for (int lane = 0; lane < N; ++lane)
+            g.outputs[lane][i] = o[lane];
+    }
+
+    up1.store(g, &ChannelState::upsampleLowpass1);
+    up2.store(g, &ChannelState::upsampleLowpass2);
+    down1.store(g, &ChannelState::downsampleLowpass1);
+    down2.store(g, &ChannelState::downsampleLowpass2);
+    preClip.store(g, &ChannelState::preClipLowpass);
+    toneLow.store(g, &ChannelState::toneLowpass);
+    toneHigh.store(g, &ChannelState::toneHighpass);
+    shelf.store(g, &ChannelState::bassShelf);
+    storeLanes(g, &ChannelState::gateEnvelopeDb, envelope);
+    storeLanes(g, &ChannelState::gateGain, gateGain);
+    storeLanes(g, &ChannelState::dcLastInput, dcIn);
+    storeLanes(g, &ChannelState::dcLastOutput, dcOut);
+    storeLanes(g, &ChannelState::gainReductionDb, reduction);
 }
 
 } // namespace
@@ -150,69 +426,60 @@ void ThraskVellDSPKernel::processBlock(const float* const* inputs, float* const*
     updateDSPParameters();
     const float gate = params[kGate].load();
     if (frameCount < 1) return;
+
+    BlockSettings settings;
+    settings.gateOn = gate > 0.01f;
+    settings.gateThresholdDb = gateThresholdDb;
+    settings.trimGain = trimGain;
+    settings.drive = drive;
+    settings.toneAmount = toneAmount;
+    settings.oneMinusTone = 1.0f - toneAmount;
+    settings.blendAmount = blendAmount;
+    settings.oneMinusBlend = 1.0f - blendAmount;
+    settings.dryModeOn = dryModeOn;
+    settings.bassBoostOn = bassBoostOn;
+    settings.asymmetryOn = asymmetryOn;
+    settings.dynamicsOn = dynamicsOn;
+    settings.compThresholdDb = compThresholdDb;
+    settings.ratioFactor = 1.0f - 1.0f / compRatio;
+    settings.attackCoeff = attackCoeff;
+    settings.releaseCoeff = releaseCoeff;
+    settings.releaseKeep = 1.0f - releaseCoeff;
+    settings.outputGain = outputGain;
+
+    // Channels share nothing, so they run in SIMD lanes, up to four at a time, in any grouping.
     const int records = static_cast<int>(channelStates.size());
-    for (int i = 0; i < frameCount; ++i) {
-        for (int k = 0; k < channelCount; ++k) {
-            if (k >= records || inputs[k] == nullptr || outputs[k] == nullptr) continue;
-            ChannelState& s = channelStates[static_cast<std::size_t>(k)];
-            // A non-finite sample would live on in the section memories: it enters as silence.
-            const float raw = inputs[k][i];
-            const float x = std::isfinite(raw) ? raw : 0.0f;
-
-            const float level = 20.0f * std::log10(std::fabs(x) + 1e-15f);
-            const float q = 0.99f * s.gateEnvelopeDb + 0.01f * level;
-            s.gateEnvelopeDb = level >= q ? level : q;
-            float target = 0.005f;
-            if (gate > 0.01f && s.gateEnvelopeDb < gateThresholdDb) target = 0.0f;
-            s.gateGain = 0.995f * s.gateGain + target;
-            if (s.gateGain < kDenormalFloor) s.gateGain = 0.0f;
-
-            const float d = x * s.gateGain * trimGain;
-            const float p = step(s.preClipLowpass, d);
-            const float u = p * drive * 4.0f;
-            float w0 = 0.0f;
-            for (int j = 0; j < 4; ++j) {
-                const float v = j == 0 ? u : 0.0f;
-                const float i1 = step(s.upsampleLowpass1, v);
-                const float i2 = step(s.upsampleLowpass2, i1);
-                float sh = std::tanh(i2);
-                if (asymmetryOn) sh = std::tanh(i2) + i2 * (0.1f * i2) * std::exp(-std::fabs(i2));
-                const float e1 = step(s.downsampleLowpass1, sh);
-                const float e2 = step(s.downsampleLowpass2, e1);
-                if (j == 0) w0 = e2;
-            }
-
-            const float h = flush(w0 - s.dcLastInput + 0.99f * s.dcLastOutput);
-            s.dcLastInput = w0;
-            s.dcLastOutput = h;
-
-            const float l = step(s.toneLowpass, h);
-            const float g = step(s.toneHighpass, h);
-            const float t = l * (1.0f - toneAmount) + g * toneAmount;
-            const float z = step(s.bassShelf, t);
-            const float w = bassBoostOn ? z : t;
-
-            float m = dryModeOn ? d + 0.3f * w : d * (1.0f - blendAmount) + w * blendAmount;
-            if (dynamicsOn) {
-                const float lv = 20.0f * std::log10(std::fabs(m) + 1e-15f);
-                const float excess = lv - compThresholdDb;
-                const float over = excess > 0.0f ? excess : 0.0f;
-                const float r = over * (1.0f - 1.0f / compRatio);
-                const float coeff = r > s.gainReductionDb ? attackCoeff : releaseCoeff;
-                s.gainReductionDb = s.gainReductionDb + (r - s.gainReductionDb) * coeff;
-                m = m * std::pow(10.0f, -s.gainReductionDb / 20.0f);
-            } else {
-                s.gainReductionDb = s.gainReductionDb * (1.0f - releaseCoeff);
-            }
-            if (std::fabs(s.gainReductionDb) < kDenormalFloor) s.gainReductionDb = 0.0f;
-            const float out = m * outputGain;
-            outputs[k][i] = std::isfinite(out) ? out : 0.0f;
+    const int usable = channelCount < records ? channelCount : records;
+    Group group;
+    int k = 0;
+    while (k < usable) {
+        group.count = 0;
+        for (; k < usable && group.count < 4; ++k) {
+            if (inputs[k] == nullptr || outputs[k] == nullptr) continue;
+            group.states[group.count] = &channelStates[static_cast<std::size_t>(k)];
+            group.inputs[group.count] = inputs[k];
+            group.outputs[group.count] = outputs[k];
+            ++group.count;
         }
+        switch (group.count) {
+        case 1:
+            processGroup<1>(group, settings, frameCount);
+            break;
+        case 2:
+            processGroup<2>(group, settings, frameCount);
+            break;
+        case 3:
+            processGroup<3>(group, settings, frameCount);
+            break;
+        case 4:
+            processGroup<4>(group, settings, frameCount);
+            break;
+        default:
+            break;
+        }
+        for (int l = 0; l < group.count; ++l)
+            clearIfPoisoned(*group.states[l]);
     }
-    const int processed = channelCount < records ? channelCount : records;
-    for (int k = 0; k < processed; ++k)
-        if (inputs[k] != nullptr && outputs[k] != nullptr)
-            clearIfPoisoned(channelStates[static_cast<std::size_t>(k)]);
 }
 
 } // namespace thraskvell
