@@ -1,0 +1,61 @@
+// Command line of thraskvell-render: what to render, where to, and with which settings.
+//
+// Parsing is kept apart from files and processing so that further options (a preset to apply, a
+// state to save) slot in here without touching the rest of the renderer. Every mistake on the
+// command line is a usage error with its own message; nothing here touches the file system.
+//
+// Threads: main only.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace thraskvell::render {
+
+inline constexpr int kExitSuccess = 0;
+inline constexpr int kExitFailure = 1; // the render itself failed: unreadable, unsuitable or unwritable files
+inline constexpr int kExitUsage = 2;   // the command line is wrong
+
+inline constexpr int kDefaultBlockSize = 512;
+inline constexpr int kMaxBlockSize = 1 << 16;
+inline constexpr double kMaxDemoSeconds = 24.0 * 3600.0;
+
+// One --set id=value: identifier checked against the parameter table, value finite and in range.
+struct ParameterSetting {
+    std::string identifier;
+    float value = 0.0f;
+};
+
+struct RenderOptions {
+    enum class Mode { File, Demo };
+    Mode mode = Mode::File;
+    std::filesystem::path input; // File mode only
+    std::filesystem::path output;
+    double demoSeconds = 0.0; // Demo mode only
+    int blockSize = kDefaultBlockSize;
+    std::vector<ParameterSetting> settings; // applied in command-line order
+};
+
+// Either options to run with, or an exit code and the text to print (help on stdout with code 0,
+// an error on stderr otherwise).
+struct ParseResult {
+    std::optional<RenderOptions> options;
+    int exitCode = kExitSuccess;
+    std::string message;
+};
+
+// Main thread. argv[0] is the program name.
+ParseResult parseRenderOptions(int argc, const char* const* argv);
+
+// Main thread. "id=value" as given to --set; nullopt and a message naming the problem (and, for a
+// bad identifier or value, listing the twelve identifiers) otherwise.
+std::optional<ParameterSetting> parseSetting(std::string_view text, std::string& error);
+
+// Any thread. The twelve identifiers in address order, comma separated.
+std::string identifierList();
+
+} // namespace thraskvell::render
