@@ -1,0 +1,97 @@
+#include "ui/BoutiqueKnob.h"
+
+#include <algorithm>
+#include <cmath>
+#include <numbers>
+
+namespace thraskvell::ui {
+
+double knobAngleDegrees(float value) {
+    return static_cast<double>(value) * 2.7 - 135.0;
+}
+
+float knobDragValue(float anchor, double translationY) {
+    const double proposed = static_cast<double>(anchor) - translationY;
+    if (proposed <= 0.0) return 0.0f;
+    if (proposed > 100.0) return 100.0f;
+    return static_cast<float>(proposed);
+}
+
+Point knobPointerCenter(Point faceCenter, float value) {
+    const double radians = knobAngleDegrees(value) * std::numbers::pi / 180.0;
+    return {faceCenter.x + kKnobPointerLift * std::sin(radians),
+            faceCenter.y - kKnobPointerLift * std::cos(radians)};
+}
+
+TextStyle knobCaptionStyle() {
+    return {FontDesign::serif, 11.0, FontWeight::bold, {0.8, 0.6, 0.2, 1.0}, true};
+}
+
+BoutiqueKnob::BoutiqueKnob(std::string label, Binding<float> value)
+    : label_(std::move(label)), value_(std::move(value)) {
+    drag_.onChanged = [this](Point translation) { value_.set(knobDragValue(dragLastValue_, translation.y)); };
+    drag_.onEnded = [this](Point) { dragLastValue_ = value_.get(); };
+}
+
+Size BoutiqueKnob::naturalSize(TextCache& text) const {
+    const Size caption = text.measure(label_, knobCaptionStyle());
+    return {std::max(kKnobFaceDiameter, caption.width),
+            kKnobFaceDiameter + kKnobCaptionSpacing + caption.height};
+}
+
+Rect BoutiqueKnob::faceFrame() const {
+    return {frame_.midX() - kKnobFaceDiameter * 0.5, frame_.y, kKnobFaceDiameter, kKnobFaceDiameter};
+}
+
+Rect BoutiqueKnob::paintBounds() const {
+    // The shadow turns with the face, so the reach is the same at every angle.
+    const double reach = kKnobFaceDiameter * 0.5 + std::hypot(kKnobBodyShadow.dx, kKnobBodyShadow.dy) +
+                         shadowMargin(kKnobBodyShadow.radius);
+    const Rect face = Rect::centered(faceFrame().center(), {2 * reach, 2 * reach});
+    return face.united(frame_).insetBy(-1, -1);
+}
+
+void BoutiqueKnob::onAppear() {
+    dragLastValue_ = value_.get();
+}
+
+bool BoutiqueKnob::hitTest(Point location) const {
+    const Point c = faceFrame().center();
+    return std::hypot(location.x - c.x, location.y - c.y) <= kKnobFaceDiameter * 0.5;
+}
+
+void BoutiqueKnob::draw(cairo_t* cr, RenderContext& ctx) {
+    const float value = value_.get();
+    drawnValue_ = value;
+    const Rect face = faceFrame();
+    const Point c = face.center();
+
+    cairo_save(cr);
+    rotateAbout(cr, c, knobAngleDegrees(value));
+
+    ctx.shadows->draw(cr, "knob.body", face, kKnobBodyShadow, ctx.scale, [](cairo_t* m) {
+        pathCircle(m, {0, 0, kKnobFaceDiameter, kKnobFaceDiameter});
+        cairo_fill(m);
+    });
+
+    pathCircle(cr, face);
+    setLinearGradient(cr, {face.minX(), face.minY()}, {face.maxX(), face.maxY()},
+                      {{0.0, {0.8, 0.6, 0.2, 1.0}}, {1.0, {0.3, 0.2, 0.05, 1.0}}});
+    cairo_fill(cr);
+
+    pathCircle(cr, Rect::centered(c, {kKnobCapDiameter, kKnobCapDiameter}));
+    setRadialGradient(cr, c, 2.0, 28.0, {{0.0, Color::white(0.15)}, {1.0, Color::white(0.0)}});
+    cairo_fill(cr);
+
+    pathRect(cr, Rect::centered({c.x, c.y - kKnobPointerLift}, {kKnobPointerWidth, kKnobPointerHeight}));
+    setSourceColor(cr, {0.9, 0.7, 0.3, 1.0});
+    cairo_fill(cr);
+    cairo_restore(cr);
+
+    const TextStyle style = knobCaptionStyle();
+    const Size caption = ctx.text->measure(label_, style);
+    ctx.text->draw(cr, label_, style,
+                   {frame_.midX() - caption.width * 0.5, face.maxY() + kKnobCaptionSpacing});
+}
+
+} // namespace thraskvell::ui

@@ -1,0 +1,74 @@
+// BoutiqueKnob: the rotary knob of the continuous parameters. A 56-point brass face with a dark cap
+// and a gold pointer, turned through 270°, over an upper-case serif caption. A vertical drag edits
+// the value, one point per unit, clamped to 0…100.
+//
+// The knob holds display state only (its drag anchor); the value lives behind its binding, so it
+// never knows which parameter it shows. Owned by the view that places it.
+// Threads: main.
+#pragma once
+
+#include "platform/Binding.h"
+#include "ui/Canvas.h"
+#include "ui/Gesture.h"
+
+#include <string>
+
+namespace thraskvell::ui {
+
+// ---- Arithmetic (thread: any) ----------------------------------------------------------------
+inline constexpr double kKnobFaceDiameter = 56.0;
+inline constexpr double kKnobCapDiameter = 50.0;
+inline constexpr double kKnobCaptionSpacing = 12.0;
+inline constexpr double kKnobPointerWidth = 3.0;
+inline constexpr double kKnobPointerHeight = 14.0;
+inline constexpr double kKnobPointerLift = 17.0;
+inline constexpr Shadow kKnobBodyShadow{{0, 0, 0, 0.8}, 4.0, 0.0, 4.0};
+
+// Clockwise rotation of the face for a value, unclamped: 0 → −135°, 50 → 0°, 100 → +135°.
+double knobAngleDegrees(float value);
+// The value a drag writes: the anchor minus the vertical translation (up is negative), in 0…100.
+float knobDragValue(float anchor, double translationY);
+// Where the centre of the pointer is on screen for a face centred at `faceCenter`.
+Point knobPointerCenter(Point faceCenter, float value);
+TextStyle knobCaptionStyle();
+
+class BoutiqueKnob : public PointerTarget {
+public:
+    BoutiqueKnob(std::string label, Binding<float> value);
+
+    // Natural size: the face above the caption. Thread: main.
+    Size naturalSize(TextCache& text) const;
+    // Places the knob; `frame` has the natural size. Thread: main.
+    void setFrame(const Rect& frame) { frame_ = frame; }
+    const Rect& frame() const { return frame_; }
+    Rect faceFrame() const;
+    // Everything the knob may paint, shadow included.
+    Rect paintBounds() const;
+
+    // The knob has come on screen: the bound value becomes the drag anchor. Thread: main.
+    void onAppear();
+
+    void draw(cairo_t* cr, RenderContext& ctx);
+    // Whether the bound value differs from the one last drawn. Thread: main.
+    bool needsRedraw() const { return value_.get() != drawnValue_; }
+
+    bool hitTest(Point location) const override;
+    void pointerDown(Point location) override { drag_.begin(location); }
+    void pointerMove(Point location) override { drag_.move(location); }
+    void pointerUp(Point location) override { drag_.end(location); }
+
+    const std::string& label() const { return label_; }
+    float value() const { return value_.get(); }
+    float dragLastValue() const { return dragLastValue_; }
+    bool isDragging() const { return drag_.isActive(); }
+
+private:
+    std::string label_;
+    Binding<float> value_;
+    float dragLastValue_ = 0.0f;
+    float drawnValue_ = -1.0e30f;
+    Rect frame_{};
+    DragGesture drag_;
+};
+
+} // namespace thraskvell::ui

@@ -1,0 +1,105 @@
+// thraskvell-snapshot: renders the editor without a display into a PNG, for documentation and
+// review. The values go through a real parameter tree and the view model, as in the plug-in.
+#include "extension/ThraskVellParameterTree.h"
+#include "ui/ThraskVellMainView.h"
+
+#include <CLI/CLI.hpp>
+
+#include <cairo.h>
+
+#include <charconv>
+#include <cmath>
+#include <iostream>
+#include <string>
+#include <vector>
+
+namespace {
+
+class SnapshotSource : public thraskvell::ThraskVellParameterSource {
+public:
+    SnapshotSource() : tree_(thraskvell::makeThraskVellParameterTree()) {}
+    std::shared_ptr<AUParameterTree> parameterTree() const override { return tree_; }
+
+private:
+    std::shared_ptr<AUParameterTree> tree_;
+};
+
+bool parseAssignment(const std::string& text, std::string& identifier, float& value, std::string& error) {
+    const auto equals = text.find('=');
+    if (equals == std::string::npos || equals == 0) {
+        error = "expected identifier=value, got '" + text + "'";
+        return false;
+    }
+    identifier = text.substr(0, equals);
+    const std::string number = text.substr(equals + 1);
+    const char* end = number.data() + number.size();
+    const auto result = std::from_chars(number.data(), end, value);
+    if (result.ec != std::errc() || result.ptr != end || !std::isfinite(value)) {
+        error = "'" + number + "' is not a number";
+        return false;
+    }
+    if (!thraskvell::findParameter(identifier)) {
+        error = "unknown parameter '" + identifier + "'";
+        return false;
+    }
+    if (value < 0.0f || value > 100.0f) {
+        error = "value for '" + identifier + "' must be between 0 and 100";
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    CLI::App app{"Renders the Thrask Vell editor to a PNG file."};
+    double width = thraskvell::ui::kMainViewMinimumSize.width;
+    double height = thraskvell::ui::kMainViewMinimumSize.height;
+    double scale = 1.0;
+    bool advanced = false;
+    std::vector<std::string> assignments;
+    std::string output;
+    app.add_option("--width", width, "width in points (at least 550)")->check(CLI::Range(550.0, 8192.0));
+    app.add_option("--height", height, "height in points (at least 750)")->check(CLI::Range(750.0, 8192.0));
+    app.add_option("--scale", scale, "device pixels per point")->check(CLI::Range(0.5, 4.0));
+    app.add_option("--set", assignments, "parameter value, identifier=value (repeatable)");
+    app.add_flag("--advanced", advanced, "open THE BUTCHER SHOP panel");
+    app.add_option("output", output, "PNG file to write")->required();
+    CLI11_PARSE(app, argc, argv);
+
+    auto source = std::make_shared<SnapshotSource>();
+    if (!source->parameterTree()) {
+        std::cerr << "thraskvell-snapshot: could not build the parameter tree\n";
+        return 1;
+    }
+    auto model = thraskvell::ThraskVellViewModel::make(source);
+    for (const auto& text : assignments) {
+        std::string identifier, error;
+        float value = 0.0f;
+        if (!parseAssignment(text, identifier, value, error)) {
+            std::cerr << "thraskvell-snapshot: " << error << "\n";
+            return 2;
+        }
+        model->setParameterValue(identifier, value);
+    }
+
+    thraskvell::ui::ThraskVellMainView view(model);
+    view.setSize({width, height});
+    if (advanced) view.panel().toggle();
+
+    const int pixelWidth = static_cast<int>(std::ceil(width * scale));
+    const int pixelHeight = static_cast<int>(std::ceil(height * scale));
+    cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, pixelWidth, pixelHeight);
+    cairo_t* cr = cairo_create(surface);
+    cairo_scale(cr, scale, scale);
+    view.draw(cr, scale, 0.0);
+    cairo_destroy(cr);
+    const cairo_status_t status = cairo_surface_write_to_png(surface, output.c_str());
+    cairo_surface_destroy(surface);
+    if (status != CAIRO_STATUS_SUCCESS) {
+        std::cerr << "thraskvell-snapshot: cannot write " << output << ": " << cairo_status_to_string(status)
+                  << "\n";
+        return 1;
+    }
+    return 0;
+}
