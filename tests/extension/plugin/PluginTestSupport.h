@@ -73,41 +73,62 @@ inline Channels testSignal(std::uint32_t channels, std::size_t frames, double ra
     return out;
 }
 
-// What the plug-in must produce: a bridge prepared for maxFrames, fed through its render block and a
-// pull block, host blocks split into chunks of at most maxFrames.
+// What the plug-in must produce: a bridge prepared like the plug-in's unit, fed through its render
+// block and a pull block, host blocks split into chunks of at most the prepared maximum. It lives
+// across re-preparations, as the unit's bridge does.
+class ReferenceBridge {
+public:
+    explicit ReferenceBridge(const Settings& settings) {
+        for (const auto& spec : allParameters())
+            _bridge.setParameter(spec.identifier, settings[spec.address]);
+        _render = _bridge.internalRenderBlock();
+    }
+
+    bool prepare(int maxFrames, double rate, std::uint32_t channels) {
+        _maxFrames = maxFrames;
+        return _bridge.prepare(maxFrames, rate, static_cast<int>(channels));
+    }
+
+    Channels render(const Channels& input, const std::vector<std::size_t>& hostBlocks) {
+        const auto channels = static_cast<std::uint32_t>(input.size());
+        Channels output(channels, std::vector<float>(input[0].size()));
+        std::size_t position = 0;
+        const float* source[2] = {};
+        const AURenderPullInputBlock pull = [&](AudioUnitRenderActionFlags*, const AudioTimeStamp*,
+                                                AUAudioFrameCount frames, NSInteger, AudioBufferList* list) {
+            for (std::uint32_t c = 0; c < list->mNumberBuffers; ++c)
+                std::copy_n(source[c], frames, list->mBuffers[c].mData);
+            return AUAudioUnitStatus{0};
+        };
+        for (const std::size_t block : hostBlocks)
+            for (std::size_t done = 0; done < block;) {
+                const std::size_t chunk = std::min(block - done, static_cast<std::size_t>(_maxFrames));
+                AudioBufferList list;
+                list.mNumberBuffers = channels;
+                for (std::uint32_t c = 0; c < channels; ++c) {
+                    source[c] = input[c].data() + position;
+                    list.mBuffers[c].mData = output[c].data() + position;
+                }
+                AudioUnitRenderActionFlags flags = 0;
+                const AudioTimeStamp stamp{};
+                _render(&flags, &stamp, static_cast<AUAudioFrameCount>(chunk), 0, &list, nullptr, &pull);
+                position += chunk;
+                done += chunk;
+            }
+        return output;
+    }
+
+private:
+    DSPBridge _bridge;
+    AUInternalRenderBlock _render;
+    int _maxFrames = 0;
+};
+
 inline Channels renderWithBridge(const Settings& settings, const Channels& input, double rate, int maxFrames,
                                  const std::vector<std::size_t>& hostBlocks) {
-    const auto channels = static_cast<std::uint32_t>(input.size());
-    DSPBridge bridge;
-    for (const auto& spec : allParameters())
-        bridge.setParameter(spec.identifier, settings[spec.address]);
-    if (!bridge.prepare(maxFrames, rate, static_cast<int>(channels))) return {};
-    const AUInternalRenderBlock render = bridge.internalRenderBlock();
-    Channels output(channels, std::vector<float>(input[0].size()));
-    std::size_t position = 0;
-    const float* source[2] = {};
-    const AURenderPullInputBlock pull = [&](AudioUnitRenderActionFlags*, const AudioTimeStamp*,
-                                            AUAudioFrameCount frames, NSInteger, AudioBufferList* list) {
-        for (std::uint32_t c = 0; c < list->mNumberBuffers; ++c)
-            std::copy_n(source[c], frames, list->mBuffers[c].mData);
-        return AUAudioUnitStatus{0};
-    };
-    for (const std::size_t block : hostBlocks)
-        for (std::size_t done = 0; done < block;) {
-            const std::size_t chunk = std::min(block - done, static_cast<std::size_t>(maxFrames));
-            AudioBufferList list;
-            list.mNumberBuffers = channels;
-            for (std::uint32_t c = 0; c < channels; ++c) {
-                source[c] = input[c].data() + position;
-                list.mBuffers[c].mData = output[c].data() + position;
-            }
-            AudioUnitRenderActionFlags flags = 0;
-            const AudioTimeStamp stamp{};
-            render(&flags, &stamp, static_cast<AUAudioFrameCount>(chunk), 0, &list, nullptr, &pull);
-            position += chunk;
-            done += chunk;
-        }
-    return output;
+    ReferenceBridge reference(settings);
+    if (!reference.prepare(maxFrames, rate, static_cast<std::uint32_t>(input.size()))) return {};
+    return reference.render(input, hostBlocks);
 }
 
 // Block sizes that cover a signal: a ragged pattern including the 1-frame and 0-frame cases.
