@@ -195,153 +195,218 @@ template <int N, typename F> inline __m128 perLane(__m128 v, F f) {
     return _mm_load_ps(lanes);
 }
 
-// The shaper on the four oversampled values of each lane. With fewer than four channels the
-// values are packed so that each tanh4 call fills its lanes.
-template <int N> inline void shape(__m128 (&v)[4], bool asymmetric) {
-    __m128 t[4];
-    if constexpr (N == 1) {
-        const __m128 packed = _mm_movelh_ps(_mm_unpacklo_ps(v[0], v[1]), _mm_unpacklo_ps(v[2], v[3]));
-        const __m128 r = detail::tanh4(packed);
-        t[0] = r;
-        t[1] = _mm_shuffle_ps(r, r, _MM_SHUFFLE(1, 1, 1, 1));
-        t[2] = _mm_shuffle_ps(r, r, _MM_SHUFFLE(2, 2, 2, 2));
-        t[3] = _mm_shuffle_ps(r, r, _MM_SHUFFLE(3, 3, 3, 3));
+// Frames per pass. The chain runs stage by stage over a chunk so that the library calls and the
+// shaper, which depend on no earlier frame, overlap freely instead of sitting on each frame's path.
+constexpr int kChunk = 64;
+
+// Lane values of one chunk, packed: value l of frame i at [i * N + l] (four per frame and
+// oversampled sub-step for the shaper).
+template <int N> inline void storeDense(float* dense, __m128 v) {
+    if constexpr (N == 4) {
+        _mm_storeu_ps(dense, v);
     } else if constexpr (N == 2) {
-        const __m128 r01 = detail::tanh4(_mm_movelh_ps(v[0], v[1]));
-        const __m128 r23 = detail::tanh4(_mm_movelh_ps(v[2], v[3]));
-        t[0] = r01;
-        t[1] = _mm_movehl_ps(r01, r01);
-        t[2] = r23;
-        t[3] = _mm_movehl_ps(r23, r23);
+        _mm_storel_pi(reinterpret_cast<__m64*>(dense), v);
+    } else if constexpr (N == 1) {
+        _mm_store_ss(dense, v);
     } else {
-        for (int j = 0; j < 4; ++j)
-            t[j] = detail::tanh4(v[j]);
+        alignas(16) float lanes[4];
+        _mm_store_ps(lanes, v);
+        for (int l = 0; l < N; ++l)
+            dense[l] = lanes[l];
     }
-    if (asymmetric) {
-        for (int j = 0; j < 4; ++j) {
-            const __m128 e = perLane<N>(absLanes(v[j]), [](float a) { return std::exp(-a); });
-            const __m128 even = _mm_mul_ps(_mm_mul_ps(v[j], _mm_mul_ps(_mm_set1_ps(0.1f), v[j])), e);
-            t[j] = _mm_add_ps(t[j], even);
-        }
-    }
-    for (int j = 0; j < 4; ++j)
-        v[j] = t[j];
 }
 
-template <int N> void processGroup(const Group& g, const BlockSettings& s, int frameCount) {
-    SectionLanes up1, up2, down1, down2, preClip, toneLow, toneHigh, shelf;
-    up1.load(g, &ChannelState::upsampleLowpass1);
-    up2.load(g, &ChannelState::upsampleLowpass2);
-    down1.load(g, &ChannelState::downsampleLowpass1);
-    down2.load(g, &ChannelState::downsampleLowpass2);
-    preClip.load(g, &ChannelState::preClipLowpass);
-    toneLow.load(g, &ChannelState::toneLowpass);
-    toneHigh.load(g, &ChannelState::toneHighpass);
-    shelf.load(g, &ChannelState::bassShelf);
-    __m128 envelope = loadLanes(g, &ChannelState::gateEnvelopeDb);
-    __m128 gateGain = loadLanes(g, &ChannelState::gateGain);
-    __m128 dcIn = loadLanes(g, &ChannelState::dcLastInput);
-    __m128 dcOut = loadLanes(g, &ChannelState::dcLastOutput);
-    __m128 reduction = loadLanes(g, &ChannelState::gainReductionDb);
+template <int N> inline __m128 loadDense(const float* dense) {
+    if constexpr (N == 4) {
+        return _mm_loadu_ps(dense);
+    } else if constexpr (N == 2) {
+        return _mm_loadl_pi(_mm_setzero_ps(), reinterpret_cast<const __m64*>(dense));
+    } else if constexpr (N == 1) {
+        return _mm_load_ss(dense);
+    } else {
+        alignas(16) float lanes[4] = {0.0f, 0.0f, 0.0f, 0.0f};
+        for (int l = 0; l < N; ++l)
+            lanes[l] = dense[l];
+        return _mm_load_ps(lanes);
+    }
+}
 
+struct GroupState {
+    SectionLanes up1, up2, down1, down2, preClip, toneLow, toneHigh, shelf;
+    __m128 envelope, gateGain, dcIn, dcOut, reduction;
+
+    void load(const Group& g) {
+        up1.load(g, &ChannelState::upsampleLowpass1);
+        up2.load(g, &ChannelState::upsampleLowpass2);
+        down1.load(g, &ChannelState::downsampleLowpass1);
+        down2.load(g, &ChannelState::downsampleLowpass2);
+        preClip.load(g, &ChannelState::preClipLowpass);
+        toneLow.load(g, &ChannelState::toneLowpass);
+        toneHigh.load(g, &ChannelState::toneHighpass);
+        shelf.load(g, &ChannelState::bassShelf);
+        envelope = loadLanes(g, &ChannelState::gateEnvelopeDb);
+        gateGain = loadLanes(g, &ChannelState::gateGain);
+        dcIn = loadLanes(g, &ChannelState::dcLastInput);
+        dcOut = loadLanes(g, &ChannelState::dcLastOutput);
+        reduction = loadLanes(g, &ChannelState::gainReductionDb);
+    }
+
+    void store(const Group& g) const {
+        up1.store(g, &ChannelState::upsampleLowpass1);
+        up2.store(g, &ChannelState::upsampleLowpass2);
+        down1.store(g, &ChannelState::downsampleLowpass1);
+        down2.store(g, &ChannelState::downsampleLowpass2);
+        preClip.store(g, &ChannelState::preClipLowpass);
+        toneLow.store(g, &ChannelState::toneLowpass);
+        toneHigh.store(g, &ChannelState::toneHighpass);
+        shelf.store(g, &ChannelState::bassShelf);
+        storeLanes(g, &ChannelState::gateEnvelopeDb, envelope);
+        storeLanes(g, &ChannelState::gateGain, gateGain);
+        storeLanes(g, &ChannelState::dcLastInput, dcIn);
+        storeLanes(g, &ChannelState::dcLastOutput, dcOut);
+        storeLanes(g, &ChannelState::gainReductionDb, reduction);
+    }
+};
+
+template <int N> void processChunk(GroupState& st, const Group& g, const BlockSettings& s, int first, int n) {
+    alignas(16) float dense[kChunk * 4];      // one value per lane and frame
+    alignas(16) float shaped[kChunk * 4 * 4]; // one per lane, frame and sub-step
+    alignas(16) float oversampled[kChunk * 4 * 4];
+    __m128 input[kChunk];
+    __m128 dry[kChunk];
+    __m128 drive[kChunk];
+    __m128 mixed[kChunk];
     const __m128 floor = _mm_set1_ps(kDenormalFloor);
-    const __m128 threshold = _mm_set1_ps(s.gateThresholdDb);
-    const __m128 trim = _mm_set1_ps(s.trimGain);
-    const __m128 drive = _mm_set1_ps(s.drive);
-    const __m128 tone = _mm_set1_ps(s.toneAmount);
-    const __m128 oneMinusTone = _mm_set1_ps(s.oneMinusTone);
-    const __m128 blend = _mm_set1_ps(s.blendAmount);
-    const __m128 oneMinusBlend = _mm_set1_ps(s.oneMinusBlend);
-    const __m128 compThreshold = _mm_set1_ps(s.compThresholdDb);
-    const __m128 ratioFactor = _mm_set1_ps(s.ratioFactor);
-    const __m128 attack = _mm_set1_ps(s.attackCoeff);
-    const __m128 release = _mm_set1_ps(s.releaseCoeff);
-    const __m128 releaseKeep = _mm_set1_ps(s.releaseKeep);
-    const __m128 outputGain = _mm_set1_ps(s.outputGain);
     const __m128 tinyLevel = _mm_set1_ps(1e-15f);
     const __m128 zero = _mm_setzero_ps();
 
-    for (int i = 0; i < frameCount; ++i) {
+    // Gate detector: the logarithms first, then the short recursions.
+    for (int i = 0; i < n; ++i) {
         alignas(16) float in[4] = {0.0f, 0.0f, 0.0f, 0.0f};
         for (int l = 0; l < N; ++l)
-            in[l] = g.inputs[l][i];
+            in[l] = g.inputs[l][first + i];
         __m128 x = _mm_load_ps(in);
         x = _mm_and_ps(x, finiteMask(x));
+        input[i] = x;
+        storeDense<N>(dense + i * N, _mm_add_ps(absLanes(x), tinyLevel));
+    }
+    for (int i = 0; i < n * N; ++i)
+        dense[i] = std::log10(dense[i]);
+    {
+        const __m128 threshold = _mm_set1_ps(s.gateThresholdDb);
+        const __m128 trim = _mm_set1_ps(s.trimGain);
+        const __m128 gain = _mm_set1_ps(s.drive);
+        for (int i = 0; i < n; ++i) {
+            const __m128 level = _mm_mul_ps(_mm_set1_ps(20.0f), loadDense<N>(dense + i * N));
+            const __m128 q = _mm_add_ps(_mm_mul_ps(_mm_set1_ps(0.99f), st.envelope),
+                                        _mm_mul_ps(_mm_set1_ps(0.01f), level));
+            st.envelope = select(_mm_cmpge_ps(level, q), level, q);
+            __m128 target = _mm_set1_ps(0.005f);
+            if (s.gateOn) target = _mm_andnot_ps(_mm_cmplt_ps(st.envelope, threshold), target);
+            st.gateGain = _mm_add_ps(_mm_mul_ps(_mm_set1_ps(0.995f), st.gateGain), target);
+            st.gateGain = _mm_andnot_ps(_mm_cmplt_ps(st.gateGain, floor), st.gateGain);
+            const __m128 d = _mm_mul_ps(_mm_mul_ps(input[i], st.gateGain), trim);
+            dry[i] = d;
+            const __m128 p = st.preClip.step(d);
+            drive[i] = _mm_mul_ps(_mm_mul_ps(p, gain), _mm_set1_ps(4.0f));
+        }
+    }
 
-        const __m128 level =
-            _mm_mul_ps(_mm_set1_ps(20.0f),
-                       perLane<N>(_mm_add_ps(absLanes(x), tinyLevel), [](float a) { return std::log10(a); }));
-        const __m128 q =
-            _mm_add_ps(_mm_mul_ps(_mm_set1_ps(0.99f), envelope), _mm_mul_ps(_mm_set1_ps(0.01f), level));
-        envelope = select(_mm_cmpge_ps(level, q), level, q);
-        __m128 target = _mm_set1_ps(0.005f);
-        if (s.gateOn) target = _mm_andnot_ps(_mm_cmplt_ps(envelope, threshold), target);
-        gateGain = _mm_add_ps(_mm_mul_ps(_mm_set1_ps(0.995f), gateGain), target);
-        gateGain = _mm_andnot_ps(_mm_cmplt_ps(gateGain, floor), gateGain);
-
-        const __m128 d = _mm_mul_ps(_mm_mul_ps(x, gateGain), trim);
-        const __m128 p = preClip.step(d);
-        const __m128 u = _mm_mul_ps(_mm_mul_ps(p, drive), _mm_set1_ps(4.0f));
-
-        __m128 oversampled[4];
-        oversampled[0] = up2.step(up1.step(u));
+    // Interpolation: zero stuffing, four sub-steps per frame.
+    for (int i = 0; i < n; ++i) {
+        storeDense<N>(oversampled + (i * 4 + 0) * N, st.up2.step(st.up1.step(drive[i])));
         for (int j = 1; j < 4; ++j)
-            oversampled[j] = up2.step(up1.step(zero));
-        shape<N>(oversampled, s.asymmetryOn);
-        const __m128 w0 = down2.step(down1.step(oversampled[0]));
-        for (int j = 1; j < 4; ++j)
-            down2.step(down1.step(oversampled[j]));
+            storeDense<N>(oversampled + (i * 4 + j) * N, st.up2.step(st.up1.step(zero)));
+    }
 
-        __m128 h = _mm_add_ps(_mm_sub_ps(w0, dcIn), _mm_mul_ps(_mm_set1_ps(0.99f), dcOut));
-        h = _mm_add_ps(_mm_add_ps(h, _mm_set1_ps(1e-20f)), _mm_set1_ps(-1e-20f));
-        dcIn = w0;
-        dcOut = h;
+    // Shaper: every value is independent of the others.
+    const int values = n * 4 * N;
+    detail::tanhArray(oversampled, shaped, values);
+    if (s.asymmetryOn) {
+        for (int i = 0; i < values; ++i) {
+            const float v = oversampled[i];
+            shaped[i] = shaped[i] + v * (0.1f * v) * std::exp(-std::fabs(v));
+        }
+    }
 
-        const __m128 l = toneLow.step(h);
-        const __m128 hp = toneHigh.step(h);
-        const __m128 t = _mm_add_ps(_mm_mul_ps(l, oneMinusTone), _mm_mul_ps(hp, tone));
-        const __m128 z = shelf.step(t);
-        const __m128 w = s.bassBoostOn ? z : t;
+    // Decimation, DC blocker, tone, shelf and mix.
+    {
+        const __m128 tone = _mm_set1_ps(s.toneAmount);
+        const __m128 oneMinusTone = _mm_set1_ps(s.oneMinusTone);
+        const __m128 blend = _mm_set1_ps(s.blendAmount);
+        const __m128 oneMinusBlend = _mm_set1_ps(s.oneMinusBlend);
+        for (int i = 0; i < n; ++i) {
+            const __m128 w0 = st.down2.step(st.down1.step(loadDense<N>(shaped + (i * 4) * N)));
+            for (int j = 1; j < 4; ++j)
+                st.down2.step(st.down1.step(loadDense<N>(shaped + (i * 4 + j) * N)));
 
-        __m128 m = s.dryModeOn ? _mm_add_ps(d, _mm_mul_ps(_mm_set1_ps(0.3f), w))
-                               : _mm_add_ps(_mm_mul_ps(d, oneMinusBlend), _mm_mul_ps(w, blend));
-        if (s.dynamicsOn) {
-            const __m128 lv =
-                _mm_mul_ps(_mm_set1_ps(20.0f), perLane<N>(_mm_add_ps(absLanes(m), tinyLevel),
-                                                          [](float a) { return std::log10(a); }));
+            __m128 h = _mm_add_ps(_mm_sub_ps(w0, st.dcIn), _mm_mul_ps(_mm_set1_ps(0.99f), st.dcOut));
+            h = _mm_add_ps(_mm_add_ps(h, _mm_set1_ps(1e-20f)), _mm_set1_ps(-1e-20f));
+            st.dcIn = w0;
+            st.dcOut = h;
+
+            const __m128 l = st.toneLow.step(h);
+            const __m128 hp = st.toneHigh.step(h);
+            const __m128 t = _mm_add_ps(_mm_mul_ps(l, oneMinusTone), _mm_mul_ps(hp, tone));
+            const __m128 z = st.shelf.step(t);
+            const __m128 w = s.bassBoostOn ? z : t;
+            const __m128 d = dry[i];
+            mixed[i] = s.dryModeOn ? _mm_add_ps(d, _mm_mul_ps(_mm_set1_ps(0.3f), w))
+                                   : _mm_add_ps(_mm_mul_ps(d, oneMinusBlend), _mm_mul_ps(w, blend));
+        }
+    }
+
+    // Compressor: logarithms, then the reduction's recursion, then the gains.
+    if (s.dynamicsOn) {
+        for (int i = 0; i < n; ++i)
+            storeDense<N>(dense + i * N, _mm_add_ps(absLanes(mixed[i]), tinyLevel));
+        for (int i = 0; i < n * N; ++i)
+            dense[i] = std::log10(dense[i]);
+        const __m128 compThreshold = _mm_set1_ps(s.compThresholdDb);
+        const __m128 ratioFactor = _mm_set1_ps(s.ratioFactor);
+        const __m128 attack = _mm_set1_ps(s.attackCoeff);
+        const __m128 release = _mm_set1_ps(s.releaseCoeff);
+        for (int i = 0; i < n; ++i) {
+            const __m128 lv = _mm_mul_ps(_mm_set1_ps(20.0f), loadDense<N>(dense + i * N));
             const __m128 excess = _mm_sub_ps(lv, compThreshold);
             const __m128 over = _mm_and_ps(_mm_cmpgt_ps(excess, zero), excess);
             const __m128 r = _mm_mul_ps(over, ratioFactor);
-            const __m128 coeff = select(_mm_cmpgt_ps(r, reduction), attack, release);
-            reduction = _mm_add_ps(reduction, _mm_mul_ps(_mm_sub_ps(r, reduction), coeff));
-            const __m128 exponent = _mm_div_ps(_mm_xor_ps(reduction, _mm_set1_ps(-0.0f)), _mm_set1_ps(20.0f));
-            m = _mm_mul_ps(m, perLane<N>(exponent, [](float e) { return std::pow(10.0f, e); }));
-        } else {
-            reduction = _mm_mul_ps(reduction, releaseKeep);
+            const __m128 coeff = select(_mm_cmpgt_ps(r, st.reduction), attack, release);
+            st.reduction = _mm_add_ps(st.reduction, _mm_mul_ps(_mm_sub_ps(r, st.reduction), coeff));
+            const __m128 exponent =
+                _mm_div_ps(_mm_xor_ps(st.reduction, _mm_set1_ps(-0.0f)), _mm_set1_ps(20.0f));
+            st.reduction = _mm_andnot_ps(_mm_cmplt_ps(absLanes(st.reduction), floor), st.reduction);
+            storeDense<N>(dense + i * N, exponent);
         }
-        reduction = _mm_andnot_ps(_mm_cmplt_ps(absLanes(reduction), floor), reduction);
+        for (int i = 0; i < n * N; ++i)
+            dense[i] = std::pow(10.0f, dense[i]);
+        for (int i = 0; i < n; ++i)
+            mixed[i] = _mm_mul_ps(mixed[i], loadDense<N>(dense + i * N));
+    } else {
+        const __m128 releaseKeep = _mm_set1_ps(s.releaseKeep);
+        for (int i = 0; i < n; ++i) {
+            st.reduction = _mm_mul_ps(st.reduction, releaseKeep);
+            st.reduction = _mm_andnot_ps(_mm_cmplt_ps(absLanes(st.reduction), floor), st.reduction);
+        }
+    }
 
-        __m128 out = _mm_mul_ps(m, outputGain);
+    const __m128 outputGain = _mm_set1_ps(s.outputGain);
+    for (int i = 0; i < n; ++i) {
+        __m128 out = _mm_mul_ps(mixed[i], outputGain);
         out = _mm_and_ps(out, finiteMask(out));
         alignas(16) float o[4];
         _mm_store_ps(o, out);
-        for (int lane = 0; lane < N; ++lane)
-            g.outputs[lane][i] = o[lane];
+        for (int l = 0; l < N; ++l)
+            g.outputs[l][first + i] = o[l];
     }
+}
 
-    up1.store(g, &ChannelState::upsampleLowpass1);
-    up2.store(g, &ChannelState::upsampleLowpass2);
-    down1.store(g, &ChannelState::downsampleLowpass1);
-    down2.store(g, &ChannelState::downsampleLowpass2);
-    preClip.store(g, &ChannelState::preClipLowpass);
-    toneLow.store(g, &ChannelState::toneLowpass);
-    toneHigh.store(g, &ChannelState::toneHighpass);
-    shelf.store(g, &ChannelState::bassShelf);
-    storeLanes(g, &ChannelState::gateEnvelopeDb, envelope);
-    storeLanes(g, &ChannelState::gateGain, gateGain);
-    storeLanes(g, &ChannelState::dcLastInput, dcIn);
-    storeLanes(g, &ChannelState::dcLastOutput, dcOut);
-    storeLanes(g, &ChannelState::gainReductionDb, reduction);
+template <int N> void processGroup(const Group& g, const BlockSettings& s, int frameCount) {
+    GroupState st;
+    st.load(g);
+    for (int first = 0; first < frameCount; first += kChunk)
+        processChunk<N>(st, g, s, first, frameCount - first < kChunk ? frameCount - first : kChunk);
+    st.store(g);
 }
 
 } // namespace

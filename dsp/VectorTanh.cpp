@@ -30,7 +30,7 @@ inline __m128i above(__m128i magnitude, std::uint32_t bits) {
 
 // exp(a) - 1 for a in [2, 44) (positive) or (-2, -2^-54] (negative): the only arguments tanh
 // passes on for finite inputs it does not answer directly.
-__m128 expm1Tanh(__m128 a) {
+[[gnu::always_inline]] inline __m128 expm1Tanh(__m128 a) {
     const __m128 one = _mm_set1_ps(1.0f);
     const __m128 half = _mm_set1_ps(0.5f);
     const __m128 ln2Hi = bitsToFloat(0x3f317180u);
@@ -116,7 +116,7 @@ __m128 expm1Tanh(__m128 a) {
 
 } // namespace
 
-__m128 tanh4(__m128 x) {
+[[gnu::always_inline]] inline __m128 tanh4Inline(__m128 x) {
     const __m128i bits = _mm_castps_si128(x);
     const __m128i magnitude = _mm_and_si128(bits, _mm_set1_epi32(0x7fffffff));
     const __m128i nonFinite = _mm_cmpgt_epi32(magnitude, _mm_set1_epi32(0x7f7fffff));
@@ -147,6 +147,18 @@ __m128 tanh4(__m128 x) {
     const __m128 tiny = _mm_mul_ps(x, _mm_add_ps(one, x));
     z = select(_mm_castsi128_ps(below(magnitude, 0x24000000u)), tiny, z);
     return select(_mm_castsi128_ps(_mm_cmpeq_epi32(magnitude, _mm_setzero_si128())), x, z);
+}
+
+__m128 tanh4(__m128 x) {
+    return tanh4Inline(x);
+}
+
+void tanhArray(const float* in, float* out, int count) {
+    int i = 0;
+    for (; i + 4 <= count; i += 4)
+        _mm_storeu_ps(out + i, tanh4Inline(_mm_loadu_ps(in + i)));
+    for (; i < count; ++i)
+        out[i] = std::tanh(in[i]);
 }
 
 } // namespace thraskvell::detail

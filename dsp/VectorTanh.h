@@ -15,4 +15,7 @@ namespace thraskvell::detail {
 
 __m128 tanh4(__m128 x);
 
+// out[i] = tanhf(in[i]) for count values; in and out may be the same array.
+void tanhArray(const float* in, float* out, int count);
+
 } // namespace thraskvell::detail
