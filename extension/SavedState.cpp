@@ -53,8 +53,16 @@ public:
         return true;
     }
 
-    bool parse_error(std::size_t position, const std::string&, const nlohmann::detail::exception&) override {
-        if (!fault) fault = "The state text is not valid JSON (at byte " + std::to_string(position) + ")";
+    bool parse_error(std::size_t position, const std::string&,
+                     const nlohmann::detail::exception& error) override {
+        if (!fault) {
+            // The library's message minus its "[json.exception...] " tag says what went wrong where.
+            std::string_view detail = error.what();
+            if (const auto tag = detail.find("] "); tag != std::string_view::npos)
+                detail.remove_prefix(tag + 2);
+            fault = "The state text is not valid JSON (at byte " + std::to_string(position) +
+                    "): " + std::string(detail);
+        }
         return false;
     }
 
