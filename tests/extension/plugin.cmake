@@ -29,3 +29,14 @@ if(TARGET thraskvell_plugins)
     endforeach()
     target_link_libraries(thraskvell_plugin_ClapHost_test PRIVATE thraskvell_allocation_counter)
 endif()
+
+# jalv cannot load a sanitized module (the sanitizer runtime must come first in a process), so the
+# smoke test runs in plain builds only.
+find_program(THRASKVELL_JALV jalv)
+find_program(THRASKVELL_JACKD jackd)
+if(TARGET thraskvell_plugins AND NOT THRASKVELL_SANITIZE AND THRASKVELL_JALV AND THRASKVELL_JACKD)
+    add_test(NAME thraskvell_plugin_jalv_smoke
+             COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/plugin/jalv-smoke.sh ${PROJECT_BINARY_DIR}/bin/ThraskVellStereo.lv2
+                     urn:thraskvell:fuzz:stereo)
+    set_tests_properties(thraskvell_plugin_jalv_smoke PROPERTIES TIMEOUT 120 RUN_SERIAL TRUE)
+endif()
