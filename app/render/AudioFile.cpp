@@ -135,7 +135,7 @@ AudioFileWriter::AudioFileWriter(const fs::path& destination, int sampleRate, in
     file_ = sf_open_fd(fd, SFM_WRITE, &info, SF_TRUE);
     if (!file_) {
         const std::string reason = sf_strerror(nullptr);
-        close(fd);
+        // A failed sf_open_fd has already closed the descriptor it was told to own.
         unlink(temporary_.c_str());
         throw AudioFileError("cannot write " + quoted(destination) + ": " + reason);
     }

@@ -365,6 +365,10 @@ TEST_F(Render, AFailedRenderLeavesNothingBehind) {
     EXPECT_EQ(run({(dir / "notaudio.wav").string(), (dir / "out.wav").string()}), kExitFailure);
     EXPECT_EQ(run({(dir / "in.wav").string(), (dir / "nodir" / "out.wav").string()}), kExitFailure);
     EXPECT_EQ(run({(dir / "in.wav").string(), dir.string() + "/"}), kExitFailure); // a directory, not a file
+    writeSine(dir / "slow.wav", 4000, 1, 1000,
+              SF_FORMAT_WAV | SF_FORMAT_FLOAT); // below what the effect runs at
+    EXPECT_EQ(run({(dir / "slow.wav").string(), (dir / "out.wav").string()}), kExitFailure);
+    EXPECT_NE(err.str().find("4000 Hz"), std::string::npos) << err.str();
 
     // Interrupted mid-render: the temporary file goes, and an existing output stays as it was.
     const volatile std::sig_atomic_t interrupted = 1;
@@ -374,7 +378,7 @@ TEST_F(Render, AFailedRenderLeavesNothingBehind) {
     EXPECT_EQ(run({"--demo", "1", (dir / "existing.wav").string()}, env), kExitFailure);
     EXPECT_EQ(fileBytes(dir / "existing.wav"), "previous render");
 
-    EXPECT_EQ(strayFiles({"in.wav", "notaudio.wav", "existing.wav"}), std::vector<std::string>{});
+    EXPECT_EQ(strayFiles({"in.wav", "notaudio.wav", "existing.wav", "slow.wav"}), std::vector<std::string>{});
 }
 
 TEST_F(Render, TheProgramReportsThroughItsExitStatus) {
