@@ -11,4 +11,5 @@ $SUDO apt-get install -y --no-install-recommends \
     libcli11-dev libsndfile1-dev nlohmann-json3-dev \
     dpf-source lv2-dev liblilv-dev jalv jackd2 \
     libsdl2-dev \
-    libcairo2-dev libpango1.0-dev fonts-noto-core fonts-noto-extra fonts-dejavu-core
+    libcairo2-dev libpango1.0-dev fonts-noto-core fonts-noto-extra fonts-dejavu-core \
+    clang libclang-rt-dev
