@@ -178,11 +178,21 @@ void gaussianBlur(cairo_surface_t* surface, double sigmaPixels) {
     const int stride = cairo_image_surface_get_stride(surface);
     const int channels = cairo_image_surface_get_format(surface) == CAIRO_FORMAT_A8 ? 1 : 4;
     unsigned char* data = cairo_image_surface_get_data(surface);
-    // Three box passes of this width have the variance of the requested Gaussian.
-    const int r = std::max(
-        1, static_cast<int>(std::lround((std::sqrt(4.0 * sigmaPixels * sigmaPixels + 1.0) - 1.0) * 0.5)));
+    // Three box passes whose variances add up to the Gaussian's: the narrower odd width for some
+    // passes and the next odd width for the rest.
+    constexpr int kPasses = 3;
+    const double ideal = std::sqrt(12.0 * sigmaPixels * sigmaPixels / kPasses + 1.0);
+    int lower = static_cast<int>(std::floor(ideal));
+    if (lower % 2 == 0) --lower;
+    const int upper = lower + 2;
+    const double wantedLower =
+        (12.0 * sigmaPixels * sigmaPixels - kPasses * lower * lower - 4.0 * kPasses * lower - 3.0 * kPasses) /
+        (-4.0 * lower - 4.0);
+    const int lowerPasses = std::clamp(static_cast<int>(std::lround(wantedLower)), 0, kPasses);
     std::vector<int> scratch;
-    for (int pass = 0; pass < 3; ++pass) {
+    for (int pass = 0; pass < kPasses; ++pass) {
+        const int r = ((pass < lowerPasses ? lower : upper) - 1) / 2;
+        if (r < 1) continue;
         for (int y = 0; y < height; ++y)
             for (int c = 0; c < channels; ++c)
                 boxBlurLine(data + y * stride + c, width, channels, r, scratch);

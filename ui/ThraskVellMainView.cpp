@@ -149,7 +149,7 @@ ThraskVellMainView::ThraskVellMainView(std::shared_ptr<ThraskVellViewModel> view
             std::make_unique<MetalToggle>(kToggleBindings[i].caption, binding(kToggleBindings[i].identifier));
     subscription_ = viewModel_->objectWillChange().sink([this] { modelChanged_ = true; });
     panel_.onToggle = [this](bool expanded) {
-        layout_.reset();
+        applyLayout();
         needsFullRepaint_ = true;
         if (expanded)
             for (std::size_t i = kMainKnobCount; i < knobs_.size(); ++i)
@@ -172,7 +172,7 @@ void ThraskVellMainView::setSize(Size size) {
                        std::max(size.height, kMainViewMinimumSize.height)};
     if (clamped == size_) return;
     size_ = clamped;
-    layout_.reset();
+    applyLayout();
     needsFullRepaint_ = true;
 }
 
