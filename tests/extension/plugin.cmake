@@ -20,7 +20,7 @@ if(TARGET thraskvell_plugins)
             add_dependencies(thraskvell_plugin_${host}_test thraskvell_plugins)
         endif()
     endforeach()
-    target_link_libraries(thraskvell_plugin_Lv2Host_test PRIVATE PkgConfig::LILV)
+    target_link_libraries(thraskvell_plugin_Lv2Host_test PRIVATE PkgConfig::LILV thraskvell_allocation_counter)
     foreach(test IN ITEMS ClapHost Vst3Load)
         if(TARGET thraskvell_plugin_${test}_test)
             # The CLAP and VST3 headers DPF ships; headers only, nothing of DPF is linked.
