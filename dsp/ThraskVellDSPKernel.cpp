@@ -142,6 +142,20 @@ struct SectionLanes {
         }
     }
 
+    // A step whose input terms (b0 v + b1 x1 + b2 x2) are the single product given: the others
+    // multiply a stuffed zero. Dropping a zero term can only change the sign of a zero sum, and
+    // the flush turns any zero into +0, so every stored value is the literal one. The input
+    // memories are not kept; the caller knows them to be zero after each frame.
+    __m128 stuffedStep(__m128 inputTerm) {
+        __m128 y = _mm_sub_ps(inputTerm, _mm_mul_ps(a1, y1));
+        y = _mm_sub_ps(y, _mm_mul_ps(a2, y2));
+        y = _mm_add_ps(y, _mm_set1_ps(1e-20f));
+        y = _mm_add_ps(y, _mm_set1_ps(-1e-20f));
+        y2 = y1;
+        y1 = y;
+        return y;
+    }
+
     __m128 step(__m128 v) {
         __m128 y = _mm_mul_ps(b0, v);
         y = _mm_add_ps(y, _mm_mul_ps(b1, x1));
@@ -268,7 +282,9 @@ struct GroupState {
     }
 };
 
-template <int N> void processChunk(GroupState& st, const Group& g, const BlockSettings& s, int first, int n) {
+template <int N>
+void processChunk(GroupState& st, const Group& g, const BlockSettings& s, int first, int n,
+                  bool zeroStuffed) {
     alignas(16) float dense[kChunk * 4];      // one value per lane and frame
     alignas(16) float shaped[kChunk * 4 * 4]; // one per lane, frame and sub-step
     alignas(16) float oversampled[kChunk * 4 * 4];
@@ -313,10 +329,23 @@ template <int N> void processChunk(GroupState& st, const Group& g, const BlockSe
     }
 
     // Interpolation: zero stuffing, four sub-steps per frame.
-    for (int i = 0; i < n; ++i) {
-        storeDense<N>(oversampled + (i * 4 + 0) * N, st.up2.step(st.up1.step(drive[i])));
-        for (int j = 1; j < 4; ++j)
-            storeDense<N>(oversampled + (i * 4 + j) * N, st.up2.step(st.up1.step(zero)));
+    if (zeroStuffed) {
+        for (int i = 0; i < n; ++i) {
+            const __m128 u = drive[i];
+            storeDense<N>(oversampled + (i * 4 + 0) * N,
+                          st.up2.step(st.up1.stuffedStep(_mm_mul_ps(st.up1.b0, u))));
+            storeDense<N>(oversampled + (i * 4 + 1) * N,
+                          st.up2.step(st.up1.stuffedStep(_mm_mul_ps(st.up1.b1, u))));
+            storeDense<N>(oversampled + (i * 4 + 2) * N,
+                          st.up2.step(st.up1.stuffedStep(_mm_mul_ps(st.up1.b2, u))));
+            storeDense<N>(oversampled + (i * 4 + 3) * N, st.up2.step(st.up1.stuffedStep(zero)));
+        }
+    } else {
+        for (int i = 0; i < n; ++i) {
+            storeDense<N>(oversampled + (i * 4 + 0) * N, st.up2.step(st.up1.step(drive[i])));
+            for (int j = 1; j < 4; ++j)
+                storeDense<N>(oversampled + (i * 4 + j) * N, st.up2.step(st.up1.step(zero)));
+        }
     }
 
     // Shaper: every value is independent of the others.
@@ -404,8 +433,19 @@ template <int N> void processChunk(GroupState& st, const Group& g, const BlockSe
 template <int N> void processGroup(const Group& g, const BlockSettings& s, int frameCount) {
     GroupState st;
     st.load(g);
-    for (int first = 0; first < frameCount; first += kChunk)
-        processChunk<N>(st, g, s, first, frameCount - first < kChunk ? frameCount - first : kChunk);
+    // After any whole frame the first interpolation section has seen three stuffed zeros, so its
+    // input memories are zero at every frame start and its input terms reduce to one product. A
+    // record that does not start that way gets one ordinary frame first.
+    int first = 0;
+    const __m128 memories = _mm_or_ps(st.up1.x1, st.up1.x2);
+    if (_mm_movemask_ps(_mm_cmpneq_ps(memories, _mm_setzero_ps())) != 0) {
+        processChunk<N>(st, g, s, 0, 1, false);
+        first = 1;
+    }
+    for (; first < frameCount; first += kChunk)
+        processChunk<N>(st, g, s, first, frameCount - first < kChunk ? frameCount - first : kChunk, true);
+    st.up1.x1 = _mm_setzero_ps();
+    st.up1.x2 = _mm_setzero_ps();
     st.store(g);
 }
 

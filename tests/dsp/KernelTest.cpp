@@ -92,6 +92,12 @@ TEST(KernelBitIdentity, MatchesLiteralChainOnRandomisedSettings) {
         randomise();
         ASSERT_TRUE(fast.prepare(rate, 512, channels));
         ASSERT_TRUE(literal.prepare(rate, 512, channels));
+        if (trial % 6 == 0) { // memories no chain run leaves behind: the ordinary first frame
+            for (auto* k : {&fast, &literal}) {
+                k->channelStates[0].upsampleLowpass1.x1 = 0.3f;
+                k->channelStates[0].upsampleLowpass1.x2 = -0.2f;
+            }
+        }
 
         const int frames = 3000;
         std::vector<std::vector<float>> in(static_cast<std::size_t>(channels));
