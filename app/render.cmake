@@ -10,9 +10,10 @@ add_library(thraskvell_render_core STATIC
     ${CMAKE_CURRENT_LIST_DIR}/render/AudioFile.cpp
     ${CMAKE_CURRENT_LIST_DIR}/render/Processing.cpp
     ${CMAKE_CURRENT_LIST_DIR}/render/Renderer.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/render/Preset.cpp
 )
 target_include_directories(thraskvell_render_core PUBLIC ${PROJECT_SOURCE_DIR})
-target_link_libraries(thraskvell_render_core PUBLIC thraskvell_dsp thraskvell_riff
+target_link_libraries(thraskvell_render_core PUBLIC thraskvell_dsp thraskvell_riff thraskvell_extension
                                              PRIVATE CLI11::CLI11 PkgConfig::THRASKVELL_SNDFILE)
 thraskvell_target_defaults(thraskvell_render_core)
 
@@ -23,3 +24,6 @@ thraskvell_target_defaults(thraskvell-render)
 if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU" AND CMAKE_CXX_COMPILER_VERSION VERSION_LESS 13)
     target_compile_options(thraskvell_render_core PRIVATE -Wno-restrict)
 endif()
+
+include(GNUInstallDirs)
+install(TARGETS thraskvell-render RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})

@@ -13,8 +13,9 @@ namespace thraskvell::render {
 namespace {
 
 constexpr std::string_view kUsage =
-    "usage: thraskvell-render IN OUT [--set id=value ...] [--block N]\n"
-    "       thraskvell-render --demo SECONDS OUT [--set id=value ...] [--block N]";
+    "usage: thraskvell-render IN OUT [--preset FILE] [--set id=value ...] [--save-preset FILE] [--block N]\n"
+    "       thraskvell-render --demo SECONDS OUT [--preset FILE] [--set id=value ...] [--save-preset FILE]\n"
+    "                         [--block N]";
 
 template <typename Number> std::optional<Number> parseNumber(std::string_view text) {
     Number value{};
@@ -80,6 +81,8 @@ ParseResult parseRenderOptions(int argc, const char* const* argv) {
     std::string demo;
     std::string block;
     std::vector<std::string> sets;
+    std::string preset;
+    std::string savePreset;
     app.add_option("files", files, "IN OUT, or just OUT with --demo");
     app.add_option("--demo", demo, "render SECONDS of the demo riff instead of a file")->type_name("SECONDS");
     app.add_option("--block", block, "frames per processing block (default 512)")->type_name("N");
@@ -87,6 +90,10 @@ ParseResult parseRenderOptions(int argc, const char* const* argv) {
         ->type_name("ID=VALUE")
         ->expected(1)
         ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+    app.add_option("--preset", preset, "apply a saved state (JSON) before the --set options")
+        ->type_name("FILE");
+    app.add_option("--save-preset", savePreset, "after rendering, save the state (JSON) with --set applied")
+        ->type_name("FILE");
 
     try {
         app.parse(argc, argv);
@@ -121,6 +128,15 @@ ParseResult parseRenderOptions(int argc, const char* const* argv) {
             return usageError("--block expects a whole number from 1 to " + std::to_string(kMaxBlockSize) +
                               ", got '" + block + "'");
         options.blockSize = *size;
+    }
+
+    if (app.count("--preset") > 0) {
+        if (preset.empty()) return usageError("--preset needs a file name");
+        options.preset = preset;
+    }
+    if (app.count("--save-preset") > 0) {
+        if (savePreset.empty()) return usageError("--save-preset needs a file name");
+        options.savePreset = savePreset;
     }
 
     for (const auto& text : sets) {

@@ -37,7 +37,9 @@ struct RenderOptions {
     std::filesystem::path output;
     double demoSeconds = 0.0; // Demo mode only
     int blockSize = kDefaultBlockSize;
-    std::vector<ParameterSetting> settings; // applied in command-line order
+    std::vector<ParameterSetting> settings;          // applied in command-line order
+    std::optional<std::filesystem::path> preset;     // saved state applied before the settings
+    std::optional<std::filesystem::path> savePreset; // state written after a successful render
 };
 
 // Either options to run with, or an exit code and the text to print (help on stdout with code 0,

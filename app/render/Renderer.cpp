@@ -1,6 +1,7 @@
 #include "app/render/Renderer.h"
 
 #include "app/render/AudioFile.h"
+#include "app/render/Preset.h"
 #include "app/render/Processing.h"
 
 #include <algorithm>
@@ -77,8 +78,9 @@ int renderFile(const RenderOptions& options, std::ostream& err, const RunEnviron
             return fail(err, options.input, " has ", reader.channels(),
                         " channels; only mono and stereo files can be processed");
 
+        const RenderState state(options);
         HostedEffect effect(reader.sampleRate(), reader.channels(), options.blockSize);
-        applySettings(effect.bridge(), options.settings);
+        applySettings(effect.bridge(), state.settings());
         AudioFileWriter writer(options.output, reader.sampleRate(), reader.channels());
 
         const auto frames = static_cast<std::size_t>(options.blockSize);
@@ -93,6 +95,7 @@ int renderFile(const RenderOptions& options, std::ostream& err, const RunEnviron
             progress.update(done);
         }
         writer.commit();
+        if (options.savePreset) state.save(*options.savePreset);
         return kExitSuccess;
     } catch (const AudioFileError& e) {
         return fail(err, e.what());
@@ -105,8 +108,9 @@ int renderFile(const RenderOptions& options, std::ostream& err, const RunEnviron
 
 int renderDemo(const RenderOptions& options, std::ostream& err, const RunEnvironment& env) {
     try {
+        const RenderState state(options);
         DemoRiff demo(options.blockSize);
-        applySettings(demo.bridge(), options.settings);
+        applySettings(demo.bridge(), state.settings());
         AudioFileWriter writer(options.output, static_cast<int>(DemoRiff::kSampleRate), DemoRiff::kChannels);
 
         const auto total =
@@ -122,6 +126,7 @@ int renderDemo(const RenderOptions& options, std::ostream& err, const RunEnviron
             progress.update(done);
         }
         writer.commit();
+        if (options.savePreset) state.save(*options.savePreset);
         return kExitSuccess;
     } catch (const AudioFileError& e) {
         return fail(err, e.what());
@@ -144,6 +149,19 @@ int runRenderer(int argc, const char* const* argv, std::ostream& out, std::ostre
         err << "thraskvell-render: cannot tell which file type to write from " << options.output
             << "; use .wav (32-bit float) or another extension libsndfile writes (.flac, .aiff, .ogg, ...)\n";
         return kExitUsage;
+    }
+    if (options.savePreset) {
+        for (const auto* audio : {&options.output, &options.input}) {
+            if (audio->empty()) continue;
+            std::error_code ec1, ec2;
+            if (std::filesystem::weakly_canonical(*options.savePreset, ec1) ==
+                    std::filesystem::weakly_canonical(*audio, ec2) ||
+                sameFile(*options.savePreset, *audio)) {
+                err << "thraskvell-render: --save-preset names the audio file " << audio->string()
+                    << "; refusing to overwrite it\n";
+                return kExitUsage;
+            }
+        }
     }
     return options.mode == RenderOptions::Mode::Demo ? renderDemo(options, err, env)
                                                      : renderFile(options, err, env);

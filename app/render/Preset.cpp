@@ -1,0 +1,79 @@
+#include "app/render/Preset.h"
+
+#include "extension/SavedState.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace thraskvell::render {
+
+namespace {
+
+std::string readPresetText(const std::filesystem::path& path) {
+    std::ifstream file(path, std::ios::binary);
+    if (!file) throw PresetError("cannot open preset " + path.string() + ": " + std::strerror(errno));
+    std::string text;
+    // One byte past the limit is enough for the state reader to refuse an oversized file.
+    text.resize(kMaxStateTextBytes + 1);
+    file.read(text.data(), std::streamsize(text.size()));
+    if (file.bad()) throw PresetError("cannot read preset " + path.string());
+    text.resize(std::size_t(file.gcount()));
+    return text;
+}
+
+} // namespace
+
+RenderState::RenderState(const RenderOptions& options) {
+    auto made = ThraskVellAudioUnit::create();
+    if (!made) throw PresetError("the effect could not be created: " + made.error().localizedDescription);
+    unit_ = made.value();
+    if (options.preset) {
+        const auto text = readPresetText(*options.preset);
+        if (auto error = unit_->setFullStateText(text))
+            throw PresetError("preset " + options.preset->string() +
+                              " was not applied: " + error->localizedDescription);
+    }
+    const auto tree = unit_->parameterTree();
+    for (const auto& setting : options.settings)
+        if (const auto parameter = tree->valueForKey(setting.identifier)) parameter->setValue(setting.value);
+}
+
+std::vector<ParameterSetting> RenderState::settings() const {
+    std::vector<ParameterSetting> all;
+    for (const auto& parameter : unit_->parameterTree()->allParameters())
+        all.push_back({parameter->identifier(), parameter->value()});
+    return all;
+}
+
+void RenderState::save(const std::filesystem::path& path) const {
+    const std::string text = unit_->fullStateText();
+    const auto directory = path.has_parent_path() ? path.parent_path() : std::filesystem::path(".");
+    std::string temporary = (directory / ("." + path.filename().string() + ".XXXXXX")).string();
+    const int fd = ::mkstemp(temporary.data());
+    if (fd < 0) throw PresetError("cannot write preset " + path.string() + ": " + std::strerror(errno));
+    bool written = true;
+    for (std::size_t done = 0; done < text.size() && written;) {
+        const auto n = ::write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        written = n > 0;
+        if (written) done += std::size_t(n);
+    }
+    // mkstemp makes the file private; a preset is an ordinary document, so the umask decides.
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    written = written && ::fchmod(fd, 0666 & ~mask) == 0;
+    written = ::close(fd) == 0 && written;
+    if (!written || std::rename(temporary.c_str(), path.c_str()) != 0) {
+        const std::string reason = std::strerror(errno);
+        std::remove(temporary.c_str());
+        throw PresetError("cannot write preset " + path.string() + ": " + reason);
+    }
+}
+
+} // namespace thraskvell::render
