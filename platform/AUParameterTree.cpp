@@ -158,6 +158,8 @@ AUValue AUParameterTree::provide(const AUParameter& parameter) const {
 void AUParameterTree::notify(AUParameter& parameter, AUValue value, AUParameterObserverToken originator) {
     if (_implementorObserver) _implementorObserver(parameter, value);
     for (auto& slot : *_slots) {
+        // An unclaimed slot has no observer to protect; skipping it spares two locked instructions.
+        if (!slot.claimed.load()) continue;
         // Also unwinds correctly should an observer throw.
         struct Call {
             ObserverSlot& slot;

@@ -1,0 +1,1 @@
+thraskvell_benchmark(thraskvell_unit_benchmark SOURCES ${CMAKE_CURRENT_LIST_DIR}/UnitBenchmark.cpp LIBS thraskvell_extension)
