@@ -10,6 +10,7 @@
 #include <cstring>
 #include <stdexcept>
 #include <string>
+#include <system_error>
 
 // ---- formats and buffers ----
 
@@ -327,9 +328,20 @@ NSErrorOrSuccess AVAudioEngine::startAndReturnError() {
         return error;
     }
 
-    if (runtime->tapRing) runtime->tapThread = std::thread([r = runtime.get()] { r->runTap(); });
+    // Unpaused at once: until then SDL plays silence. The ring holds what renders before the tap
+    // thread runs.
+    SDL_PauseAudioDevice(runtime->device, 0);
+    if (runtime->tapRing) {
+        try {
+            runtime->tapThread = std::thread([r = runtime.get()] { r->runTap(); });
+        } catch (const std::system_error& e) {
+            SDL_CloseAudioDevice(runtime->device);
+            SDL_QuitSubSystem(SDL_INIT_AUDIO);
+            return NSError{AVAudioEngineErrorDomain, -3,
+                           std::string("The tap thread could not start: ") + e.what()};
+        }
+    }
     _runtime = std::move(runtime);
-    SDL_PauseAudioDevice(_runtime->device, 0);
     return std::nullopt;
 }
 

@@ -46,16 +46,16 @@ public:
                      : static_cast<std::size_t>(bytes) / (sizeof(float) * static_cast<std::size_t>(channels));
     }
 
-    // Polls until at least `frames` frames are on disk, calling `idle` meanwhile (drain a queue, say).
-    // False after the timeout.
+    // Polls until at least `frames` rendered frames (leading silence excluded) are on disk, calling
+    // `idle` meanwhile (drain a queue, say). False after the timeout.
     template <typename Idle>
     bool waitForFrames(std::size_t frames, int channels, Idle&& idle,
-                       std::chrono::seconds timeout = std::chrono::seconds(30)) const {
+                       std::chrono::seconds timeout = std::chrono::seconds(60)) const {
         const auto deadline = std::chrono::steady_clock::now() + timeout;
-        while (framesWritten(channels) < frames) {
+        while (framesWritten(channels) < frames || read(channels)[0].size() < frames) {
             if (std::chrono::steady_clock::now() > deadline) return false;
             idle();
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
         }
         return true;
     }
