@@ -42,6 +42,7 @@ public:
     }
 
 protected:
+    // Any: constant identity, also asked of a scanning host's throw-away instance.
     const char* getLabel() const override { return THRASKVELL_PLUGIN_LABEL; }
     const char* getDescription() const override { return "Bass fuzz and sustain"; }
     const char* getMaker() const override { return DISTRHO_PLUGIN_BRAND; }
