@@ -211,7 +211,7 @@ template <int N, typename F> inline __m128 perLane(__m128 v, F f) {
 
 // Frames per pass. The chain runs stage by stage over a chunk so that the library calls and the
 // shaper, which depend on no earlier frame, overlap freely instead of sitting on each frame's path.
-constexpr int kChunk = 64;
+constexpr int kChunk = 32;
 
 // Lane values of one chunk, packed: value l of frame i at [i * N + l] (four per frame and
 // oversampled sub-step for the shaper).
@@ -282,113 +282,116 @@ struct GroupState {
     }
 };
 
-template <int N>
-void processChunk(GroupState& st, const Group& g, const BlockSettings& s, int first, int n,
-                  bool zeroStuffed) {
-    alignas(16) float dense[kChunk * 4];      // one value per lane and frame
-    alignas(16) float shaped[kChunk * 4 * 4]; // one per lane, frame and sub-step
-    alignas(16) float oversampled[kChunk * 4 * 4];
-    __m128 input[kChunk];
+// One chunk's intermediate signals on their way through the stages.
+template <int N> struct Chunk {
+    int first = 0;
+    int n = 0;
     __m128 dry[kChunk];
     __m128 drive[kChunk];
     __m128 mixed[kChunk];
-    const __m128 floor = _mm_set1_ps(kDenormalFloor);
-    const __m128 tinyLevel = _mm_set1_ps(1e-15f);
-    const __m128 zero = _mm_setzero_ps();
+    alignas(16) float oversampled[kChunk * 4 * N];
+    alignas(16) float shaped[kChunk * 4 * N];
+};
 
-    // Gate detector: the logarithms first, then the short recursions.
+// Gate detector (logarithms first, then the short recursions), trim and pre-clip low-pass.
+template <int N> void inputStage(GroupState& st, const Group& g, const BlockSettings& s, Chunk<N>& c) {
+    alignas(16) float dense[kChunk * N];
+    __m128 input[kChunk];
+    const int n = c.n;
     for (int i = 0; i < n; ++i) {
         alignas(16) float in[4] = {0.0f, 0.0f, 0.0f, 0.0f};
         for (int l = 0; l < N; ++l)
-            in[l] = g.inputs[l][first + i];
+            in[l] = g.inputs[l][c.first + i];
         __m128 x = _mm_load_ps(in);
         x = _mm_and_ps(x, finiteMask(x));
         input[i] = x;
-        storeDense<N>(dense + i * N, _mm_add_ps(absLanes(x), tinyLevel));
+        storeDense<N>(dense + i * N, _mm_add_ps(absLanes(x), _mm_set1_ps(1e-15f)));
     }
     for (int i = 0; i < n * N; ++i)
         dense[i] = std::log10(dense[i]);
-    {
-        const __m128 threshold = _mm_set1_ps(s.gateThresholdDb);
-        const __m128 trim = _mm_set1_ps(s.trimGain);
-        const __m128 gain = _mm_set1_ps(s.drive);
-        for (int i = 0; i < n; ++i) {
-            const __m128 level = _mm_mul_ps(_mm_set1_ps(20.0f), loadDense<N>(dense + i * N));
-            const __m128 q = _mm_add_ps(_mm_mul_ps(_mm_set1_ps(0.99f), st.envelope),
-                                        _mm_mul_ps(_mm_set1_ps(0.01f), level));
-            st.envelope = select(_mm_cmpge_ps(level, q), level, q);
-            __m128 target = _mm_set1_ps(0.005f);
-            if (s.gateOn) target = _mm_andnot_ps(_mm_cmplt_ps(st.envelope, threshold), target);
-            st.gateGain = _mm_add_ps(_mm_mul_ps(_mm_set1_ps(0.995f), st.gateGain), target);
-            st.gateGain = _mm_andnot_ps(_mm_cmplt_ps(st.gateGain, floor), st.gateGain);
-            const __m128 d = _mm_mul_ps(_mm_mul_ps(input[i], st.gateGain), trim);
-            dry[i] = d;
-            const __m128 p = st.preClip.step(d);
-            drive[i] = _mm_mul_ps(_mm_mul_ps(p, gain), _mm_set1_ps(4.0f));
-        }
+    const __m128 threshold = _mm_set1_ps(s.gateThresholdDb);
+    const __m128 trim = _mm_set1_ps(s.trimGain);
+    const __m128 gain = _mm_set1_ps(s.drive);
+    const __m128 floor = _mm_set1_ps(kDenormalFloor);
+    for (int i = 0; i < n; ++i) {
+        const __m128 level = _mm_mul_ps(_mm_set1_ps(20.0f), loadDense<N>(dense + i * N));
+        const __m128 q =
+            _mm_add_ps(_mm_mul_ps(_mm_set1_ps(0.99f), st.envelope), _mm_mul_ps(_mm_set1_ps(0.01f), level));
+        st.envelope = select(_mm_cmpge_ps(level, q), level, q);
+        __m128 target = _mm_set1_ps(0.005f);
+        if (s.gateOn) target = _mm_andnot_ps(_mm_cmplt_ps(st.envelope, threshold), target);
+        st.gateGain = _mm_add_ps(_mm_mul_ps(_mm_set1_ps(0.995f), st.gateGain), target);
+        st.gateGain = _mm_andnot_ps(_mm_cmplt_ps(st.gateGain, floor), st.gateGain);
+        const __m128 d = _mm_mul_ps(_mm_mul_ps(input[i], st.gateGain), trim);
+        c.dry[i] = d;
+        const __m128 p = st.preClip.step(d);
+        c.drive[i] = _mm_mul_ps(_mm_mul_ps(p, gain), _mm_set1_ps(4.0f));
     }
+}
 
-    // Interpolation: zero stuffing, four sub-steps per frame.
+// Interpolation of one frame: zero stuffing, four sub-steps.
+template <int N> inline void upFrame(GroupState& st, Chunk<N>& c, int i, bool zeroStuffed) {
+    const __m128 u = c.drive[i];
+    float* out = c.oversampled + i * 4 * N;
     if (zeroStuffed) {
-        for (int i = 0; i < n; ++i) {
-            const __m128 u = drive[i];
-            storeDense<N>(oversampled + (i * 4 + 0) * N,
-                          st.up2.step(st.up1.stuffedStep(_mm_mul_ps(st.up1.b0, u))));
-            storeDense<N>(oversampled + (i * 4 + 1) * N,
-                          st.up2.step(st.up1.stuffedStep(_mm_mul_ps(st.up1.b1, u))));
-            storeDense<N>(oversampled + (i * 4 + 2) * N,
-                          st.up2.step(st.up1.stuffedStep(_mm_mul_ps(st.up1.b2, u))));
-            storeDense<N>(oversampled + (i * 4 + 3) * N, st.up2.step(st.up1.stuffedStep(zero)));
-        }
+        storeDense<N>(out, st.up2.step(st.up1.stuffedStep(_mm_mul_ps(st.up1.b0, u))));
+        storeDense<N>(out + N, st.up2.step(st.up1.stuffedStep(_mm_mul_ps(st.up1.b1, u))));
+        storeDense<N>(out + 2 * N, st.up2.step(st.up1.stuffedStep(_mm_mul_ps(st.up1.b2, u))));
+        storeDense<N>(out + 3 * N, st.up2.step(st.up1.stuffedStep(_mm_setzero_ps())));
     } else {
-        for (int i = 0; i < n; ++i) {
-            storeDense<N>(oversampled + (i * 4 + 0) * N, st.up2.step(st.up1.step(drive[i])));
-            for (int j = 1; j < 4; ++j)
-                storeDense<N>(oversampled + (i * 4 + j) * N, st.up2.step(st.up1.step(zero)));
-        }
+        storeDense<N>(out, st.up2.step(st.up1.step(u)));
+        for (int j = 1; j < 4; ++j)
+            storeDense<N>(out + j * N, st.up2.step(st.up1.step(_mm_setzero_ps())));
     }
+}
 
-    // Shaper: every value is independent of the others.
-    const int values = n * 4 * N;
-    detail::tanhArray(oversampled, shaped, values);
-    if (s.asymmetryOn) {
-        for (int i = 0; i < values; ++i) {
-            const float v = oversampled[i];
-            shaped[i] = shaped[i] + v * (0.1f * v) * std::exp(-std::fabs(v));
-        }
+// The shaper's tanh for one frame: 4 N values, independent of everything else.
+template <int N> inline void tanhFrame(Chunk<N>& c, int i) {
+    const float* in = c.oversampled + i * 4 * N;
+    float* out = c.shaped + i * 4 * N;
+    for (int v = 0; v < N; ++v)
+        _mm_store_ps(out + 4 * v, detail::tanh4(_mm_load_ps(in + 4 * v)));
+}
+
+template <int N> void asymmetryStage(Chunk<N>& c) {
+    for (int i = 0; i < c.n * 4 * N; ++i) {
+        const float v = c.oversampled[i];
+        c.shaped[i] = c.shaped[i] + v * (0.1f * v) * std::exp(-std::fabs(v));
     }
+}
 
-    // Decimation, DC blocker, tone, shelf and mix.
-    {
-        const __m128 tone = _mm_set1_ps(s.toneAmount);
-        const __m128 oneMinusTone = _mm_set1_ps(s.oneMinusTone);
-        const __m128 blend = _mm_set1_ps(s.blendAmount);
-        const __m128 oneMinusBlend = _mm_set1_ps(s.oneMinusBlend);
-        for (int i = 0; i < n; ++i) {
-            const __m128 w0 = st.down2.step(st.down1.step(loadDense<N>(shaped + (i * 4) * N)));
-            for (int j = 1; j < 4; ++j)
-                st.down2.step(st.down1.step(loadDense<N>(shaped + (i * 4 + j) * N)));
+// Decimation, DC blocker, tone, shelf and mix for one frame.
+template <int N> inline void downFrame(GroupState& st, const BlockSettings& s, Chunk<N>& c, int i) {
+    const float* in = c.shaped + i * 4 * N;
+    const __m128 w0 = st.down2.step(st.down1.step(loadDense<N>(in)));
+    for (int j = 1; j < 4; ++j)
+        st.down2.step(st.down1.step(loadDense<N>(in + j * N)));
 
-            __m128 h = _mm_add_ps(_mm_sub_ps(w0, st.dcIn), _mm_mul_ps(_mm_set1_ps(0.99f), st.dcOut));
-            h = _mm_add_ps(_mm_add_ps(h, _mm_set1_ps(1e-20f)), _mm_set1_ps(-1e-20f));
-            st.dcIn = w0;
-            st.dcOut = h;
+    __m128 h = _mm_add_ps(_mm_sub_ps(w0, st.dcIn), _mm_mul_ps(_mm_set1_ps(0.99f), st.dcOut));
+    h = _mm_add_ps(_mm_add_ps(h, _mm_set1_ps(1e-20f)), _mm_set1_ps(-1e-20f));
+    st.dcIn = w0;
+    st.dcOut = h;
 
-            const __m128 l = st.toneLow.step(h);
-            const __m128 hp = st.toneHigh.step(h);
-            const __m128 t = _mm_add_ps(_mm_mul_ps(l, oneMinusTone), _mm_mul_ps(hp, tone));
-            const __m128 z = st.shelf.step(t);
-            const __m128 w = s.bassBoostOn ? z : t;
-            const __m128 d = dry[i];
-            mixed[i] = s.dryModeOn ? _mm_add_ps(d, _mm_mul_ps(_mm_set1_ps(0.3f), w))
-                                   : _mm_add_ps(_mm_mul_ps(d, oneMinusBlend), _mm_mul_ps(w, blend));
-        }
-    }
+    const __m128 l = st.toneLow.step(h);
+    const __m128 hp = st.toneHigh.step(h);
+    const __m128 t =
+        _mm_add_ps(_mm_mul_ps(l, _mm_set1_ps(s.oneMinusTone)), _mm_mul_ps(hp, _mm_set1_ps(s.toneAmount)));
+    const __m128 z = st.shelf.step(t);
+    const __m128 w = s.bassBoostOn ? z : t;
+    const __m128 d = c.dry[i];
+    c.mixed[i] = s.dryModeOn ? _mm_add_ps(d, _mm_mul_ps(_mm_set1_ps(0.3f), w))
+                             : _mm_add_ps(_mm_mul_ps(d, _mm_set1_ps(s.oneMinusBlend)),
+                                          _mm_mul_ps(w, _mm_set1_ps(s.blendAmount)));
+}
 
-    // Compressor: logarithms, then the reduction's recursion, then the gains.
+// Compressor (logarithms, the reduction's recursion, then the gains), volume and output.
+template <int N> void outputStage(GroupState& st, const Group& g, const BlockSettings& s, Chunk<N>& c) {
+    alignas(16) float dense[kChunk * N];
+    const int n = c.n;
+    const __m128 floor = _mm_set1_ps(kDenormalFloor);
     if (s.dynamicsOn) {
         for (int i = 0; i < n; ++i)
-            storeDense<N>(dense + i * N, _mm_add_ps(absLanes(mixed[i]), tinyLevel));
+            storeDense<N>(dense + i * N, _mm_add_ps(absLanes(c.mixed[i]), _mm_set1_ps(1e-15f)));
         for (int i = 0; i < n * N; ++i)
             dense[i] = std::log10(dense[i]);
         const __m128 compThreshold = _mm_set1_ps(s.compThresholdDb);
@@ -398,7 +401,7 @@ void processChunk(GroupState& st, const Group& g, const BlockSettings& s, int fi
         for (int i = 0; i < n; ++i) {
             const __m128 lv = _mm_mul_ps(_mm_set1_ps(20.0f), loadDense<N>(dense + i * N));
             const __m128 excess = _mm_sub_ps(lv, compThreshold);
-            const __m128 over = _mm_and_ps(_mm_cmpgt_ps(excess, zero), excess);
+            const __m128 over = _mm_and_ps(_mm_cmpgt_ps(excess, _mm_setzero_ps()), excess);
             const __m128 r = _mm_mul_ps(over, ratioFactor);
             const __m128 coeff = select(_mm_cmpgt_ps(r, st.reduction), attack, release);
             st.reduction = _mm_add_ps(st.reduction, _mm_mul_ps(_mm_sub_ps(r, st.reduction), coeff));
@@ -410,7 +413,7 @@ void processChunk(GroupState& st, const Group& g, const BlockSettings& s, int fi
         for (int i = 0; i < n * N; ++i)
             dense[i] = std::pow(10.0f, dense[i]);
         for (int i = 0; i < n; ++i)
-            mixed[i] = _mm_mul_ps(mixed[i], loadDense<N>(dense + i * N));
+            c.mixed[i] = _mm_mul_ps(c.mixed[i], loadDense<N>(dense + i * N));
     } else {
         const __m128 releaseKeep = _mm_set1_ps(s.releaseKeep);
         for (int i = 0; i < n; ++i) {
@@ -418,15 +421,47 @@ void processChunk(GroupState& st, const Group& g, const BlockSettings& s, int fi
             st.reduction = _mm_andnot_ps(_mm_cmplt_ps(absLanes(st.reduction), floor), st.reduction);
         }
     }
-
     const __m128 outputGain = _mm_set1_ps(s.outputGain);
     for (int i = 0; i < n; ++i) {
-        __m128 out = _mm_mul_ps(mixed[i], outputGain);
+        __m128 out = _mm_mul_ps(c.mixed[i], outputGain);
         out = _mm_and_ps(out, finiteMask(out));
         alignas(16) float o[4];
         _mm_store_ps(o, out);
         for (int l = 0; l < N; ++l)
-            g.outputs[l][first + i] = o[l];
+            g.outputs[l][c.first + i] = o[l];
+    }
+}
+
+// Frames [first, first + count) in chunks, software-pipelined: while chunk k is interpolated,
+// chunk k - 1 is shaped and chunk k - 2 decimated, in one loop. Each stage keeps its own
+// recursions in frame order, so nothing is reordered within a chain; the interleaving only lets
+// the three long, independent dependency chains share the core.
+template <int N>
+void pipeline(GroupState& st, const Group& g, const BlockSettings& s, int first, int count,
+              bool zeroStuffed) {
+    Chunk<N> chunks[3];
+    const int chunkCount = (count + kChunk - 1) / kChunk;
+    for (int t = 0; t < chunkCount + 2; ++t) {
+        Chunk<N>* up = t < chunkCount ? &chunks[t % 3] : nullptr;
+        Chunk<N>* shaper = t >= 1 && t - 1 < chunkCount ? &chunks[(t - 1) % 3] : nullptr;
+        Chunk<N>* down = t >= 2 ? &chunks[(t - 2) % 3] : nullptr;
+        if (up) {
+            up->first = first + t * kChunk;
+            up->n = count - t * kChunk < kChunk ? count - t * kChunk : kChunk;
+            inputStage<N>(st, g, s, *up);
+        }
+        const int upFrames = up ? up->n : 0;
+        const int shapeFrames = shaper ? shaper->n : 0;
+        const int downFrames = down ? down->n : 0;
+        const int longest = upFrames > shapeFrames ? (upFrames > downFrames ? upFrames : downFrames)
+                                                   : (shapeFrames > downFrames ? shapeFrames : downFrames);
+        for (int i = 0; i < longest; ++i) {
+            if (i < upFrames) upFrame<N>(st, *up, i, zeroStuffed);
+            if (i < shapeFrames) tanhFrame<N>(*shaper, i);
+            if (i < downFrames) downFrame<N>(st, s, *down, i);
+        }
+        if (shaper && s.asymmetryOn) asymmetryStage<N>(*shaper);
+        if (down) outputStage<N>(st, g, s, *down);
     }
 }
 
@@ -439,11 +474,10 @@ template <int N> void processGroup(const Group& g, const BlockSettings& s, int f
     int first = 0;
     const __m128 memories = _mm_or_ps(st.up1.x1, st.up1.x2);
     if (_mm_movemask_ps(_mm_cmpneq_ps(memories, _mm_setzero_ps())) != 0) {
-        processChunk<N>(st, g, s, 0, 1, false);
+        pipeline<N>(st, g, s, 0, 1, false);
         first = 1;
     }
-    for (; first < frameCount; first += kChunk)
-        processChunk<N>(st, g, s, first, frameCount - first < kChunk ? frameCount - first : kChunk, true);
+    if (first < frameCount) pipeline<N>(st, g, s, first, frameCount - first, true);
     st.up1.x1 = _mm_setzero_ps();
     st.up1.x2 = _mm_setzero_ps();
     st.store(g);
