@@ -10,12 +10,6 @@ namespace thraskvell {
 
 namespace {
 
-inline float flush(float v) {
-    // Two separate additions: anything far below 1e-20 becomes exactly 0, keeping denormals out.
-    v = v + 1e-20f;
-    return v + -1e-20f;
-}
-
 // Below this a decaying gain or reduction only creeps through denormals towards zero; taking it to
 // zero at once keeps the render cost flat on silence.
 constexpr float kDenormalFloor = 1e-37f;
@@ -27,16 +21,6 @@ constexpr float kPreClipMinFraction = 0.001f;
 
 // Rates below this would put the fixed 1 kHz tone sections near half the rate.
 constexpr double kMinSampleRate = 8000.0;
-
-inline float step(Biquad& f, float v) {
-    float y = f.b0 * v + f.b1 * f.x1 + f.b2 * f.x2 - f.a1 * f.y1 - f.a2 * f.y2;
-    y = flush(y);
-    f.x2 = f.x1;
-    f.x1 = v;
-    f.y2 = f.y1;
-    f.y1 = y;
-    return y;
-}
 
 inline bool finite(const Biquad& f) {
     return std::isfinite(f.b0) && std::isfinite(f.b1) && std::isfinite(f.b2) && std::isfinite(f.a1) &&
@@ -162,6 +146,8 @@ struct SectionLanes {
         y = _mm_add_ps(y, _mm_mul_ps(b2, x2));
         y = _mm_sub_ps(y, _mm_mul_ps(a1, y1));
         y = _mm_sub_ps(y, _mm_mul_ps(a2, y2));
+        // The flush: two separate additions, so anything far below 1e-20 becomes exactly 0 and
+        // denormals never reach the memories.
         y = _mm_add_ps(y, _mm_set1_ps(1e-20f));
         y = _mm_add_ps(y, _mm_set1_ps(-1e-20f));
         x2 = x1;
@@ -200,17 +186,9 @@ inline __m128 select(__m128 mask, __m128 a, __m128 b) {
     return _mm_or_ps(_mm_and_ps(mask, a), _mm_andnot_ps(mask, b));
 }
 
-// The library calls without a vector twin bit-identical to them run lane by lane.
-template <int N, typename F> inline __m128 perLane(__m128 v, F f) {
-    alignas(16) float lanes[4];
-    _mm_store_ps(lanes, v);
-    for (int l = 0; l < N; ++l)
-        lanes[l] = f(lanes[l]);
-    return _mm_load_ps(lanes);
-}
-
 // Frames per pass. The chain runs stage by stage over a chunk so that the library calls and the
 // shaper, which depend on no earlier frame, overlap freely instead of sitting on each frame's path.
+// Three chunks live on the stack at once (about 17 KB with four lanes).
 constexpr int kChunk = 32;
 
 // Lane values of one chunk, packed: value l of frame i at [i * N + l] (four per frame and
