@@ -70,6 +70,6 @@ void BM_PluginProcess(benchmark::State& state) {
 
 } // namespace
 
-BENCHMARK(BM_BridgeDirect)->ArgsProduct({{1, 2}, {256}});
-BENCHMARK(BM_PluginProcess)->ArgsProduct({{1, 2}, {256}});
+BENCHMARK(BM_BridgeDirect)->ArgsProduct({{1, 2}, {256, 1024}});
+BENCHMARK(BM_PluginProcess)->ArgsProduct({{1, 2}, {256, 1024}});
 BENCHMARK_MAIN();
