@@ -542,7 +542,7 @@ void ThraskVellDSPKernel::processBlock(const float* const* inputs, float* const*
                                        int frameCount) {
     updateDSPParameters();
     const float gate = params[kGate].load();
-    if (frameCount < 1) return;
+    if (frameCount < 1 || inputs == nullptr || outputs == nullptr) return;
 
     BlockSettings settings;
     settings.gateOn = gate > 0.01f;

@@ -52,7 +52,7 @@ void referenceProcessBlock(ThraskVellDSPKernel& kn, const float* const* inputs, 
                            int channelCount, int frameCount) {
     kn.updateDSPParameters();
     const float gate = kn.params[kGate].load();
-    if (frameCount < 1) return;
+    if (frameCount < 1 || inputs == nullptr || outputs == nullptr) return;
     const int records = static_cast<int>(kn.channelStates.size());
     for (int i = 0; i < frameCount; ++i) {
         for (int k = 0; k < channelCount; ++k) {

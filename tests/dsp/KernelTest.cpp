@@ -415,6 +415,9 @@ TEST(KernelBlock, SkippedChannelsAreUntouched) {
     float* nullOut[1] = {nullptr};
     k.processBlock(someIn, nullOut, 1, 256);
     EXPECT_EQ(std::memcmp(&before, &k.channelStates[0], sizeof(ChannelState)), 0);
+    // Missing pointer arrays: nothing to process.
+    k.processBlock(nullptr, nullptr, 2, 256);
+    EXPECT_EQ(std::memcmp(&before, &k.channelStates[0], sizeof(ChannelState)), 0);
     // An unprepared kernel processes nothing.
     ThraskVellDSPKernel fresh;
     fresh.processBlock(ip, op, 2, 256);
@@ -599,8 +602,12 @@ TEST(KernelMends, HugeInputAndSettingsNeverLeaveNonFiniteState) {
     struct Case {
         float trim, volume, sample;
     };
-    const Case cases[] = {
-        {50.0f, 50.0f, 1e30f}, {1e6f, 50.0f, 0.5f}, {50.0f, 1e38f, 0.5f}, {400.0f, 1e30f, 3e38f}};
+    const Case cases[] = {{50.0f, 50.0f, 1e30f},
+                          {1e6f, 50.0f, 0.5f},
+                          {50.0f, 1e38f, 0.5f},
+                          {400.0f, 1e30f, 3e38f},
+                          {std::numeric_limits<float>::quiet_NaN(), 50.0f, 0.5f},
+                          {50.0f, -std::numeric_limits<float>::infinity(), 0.5f}};
     for (const Case& c : cases) {
         ThraskVellDSPKernel k;
         k.params[kTrim].store(c.trim);
