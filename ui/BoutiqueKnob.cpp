@@ -60,6 +60,29 @@ bool BoutiqueKnob::hitTest(Point location) const {
     return std::hypot(location.x - c.x, location.y - c.y) <= kKnobFaceDiameter * 0.5;
 }
 
+namespace {
+
+// The face (shadow, body, cap, pointer) drawn upright with its centre at the origin.
+void drawFaceUpright(cairo_t* cr, RenderContext& ctx) {
+    const Rect face = Rect::centered({0, 0}, {kKnobFaceDiameter, kKnobFaceDiameter});
+    ctx.shadows->draw(cr, "knob.body", face, kKnobBodyShadow, ctx.scale, [](cairo_t* m) {
+        pathCircle(m, {0, 0, kKnobFaceDiameter, kKnobFaceDiameter});
+        cairo_fill(m);
+    });
+    pathCircle(cr, face);
+    setLinearGradient(cr, {face.minX(), face.minY()}, {face.maxX(), face.maxY()},
+                      {{0.0, {0.8, 0.6, 0.2, 1.0}}, {1.0, {0.3, 0.2, 0.05, 1.0}}});
+    cairo_fill(cr);
+    pathCircle(cr, Rect::centered({0, 0}, {kKnobCapDiameter, kKnobCapDiameter}));
+    setRadialGradient(cr, {0, 0}, 2.0, 28.0, {{0.0, Color::white(0.15)}, {1.0, Color::white(0.0)}});
+    cairo_fill(cr);
+    pathRect(cr, Rect::centered({0, -kKnobPointerLift}, {kKnobPointerWidth, kKnobPointerHeight}));
+    setSourceColor(cr, {0.9, 0.7, 0.3, 1.0});
+    cairo_fill(cr);
+}
+
+} // namespace
+
 void BoutiqueKnob::draw(cairo_t* cr, RenderContext& ctx) {
     const float value = value_.get();
     drawnValue_ = value;
@@ -67,25 +90,9 @@ void BoutiqueKnob::draw(cairo_t* cr, RenderContext& ctx) {
     const Point c = face.center();
 
     cairo_save(cr);
-    rotateAbout(cr, c, knobAngleDegrees(value));
-
-    ctx.shadows->draw(cr, "knob.body", face, kKnobBodyShadow, ctx.scale, [](cairo_t* m) {
-        pathCircle(m, {0, 0, kKnobFaceDiameter, kKnobFaceDiameter});
-        cairo_fill(m);
-    });
-
-    pathCircle(cr, face);
-    setLinearGradient(cr, {face.minX(), face.minY()}, {face.maxX(), face.maxY()},
-                      {{0.0, {0.8, 0.6, 0.2, 1.0}}, {1.0, {0.3, 0.2, 0.05, 1.0}}});
-    cairo_fill(cr);
-
-    pathCircle(cr, Rect::centered(c, {kKnobCapDiameter, kKnobCapDiameter}));
-    setRadialGradient(cr, c, 2.0, 28.0, {{0.0, Color::white(0.15)}, {1.0, Color::white(0.0)}});
-    cairo_fill(cr);
-
-    pathRect(cr, Rect::centered({c.x, c.y - kKnobPointerLift}, {kKnobPointerWidth, kKnobPointerHeight}));
-    setSourceColor(cr, {0.9, 0.7, 0.3, 1.0});
-    cairo_fill(cr);
+    cairo_translate(cr, c.x, c.y);
+    rotateAbout(cr, {0, 0}, knobAngleDegrees(value));
+    drawFaceUpright(cr, ctx);
     cairo_restore(cr);
 
     const TextStyle style = knobCaptionStyle();

@@ -142,6 +142,12 @@ void addBrightness(cairo_t* cr, cairo_surface_t* mask, Point at, double amount) 
     cairo_restore(cr);
 }
 
+void addBrightnessInPlace(cairo_surface_t* target, cairo_surface_t* mask, double amount) {
+    cairo_t* cr = cairo_create(target);
+    addBrightness(cr, mask, {0, 0}, amount);
+    cairo_destroy(cr);
+}
+
 // ---- Shadows ---------------------------------------------------------------------------------
 
 double shadowMargin(double radius) {

@@ -67,6 +67,9 @@ void drawLayer(cairo_t* cr, double opacity, BlendMode mode, const std::function<
 // Adds `amount` to red, green and blue wherever `mask` is opaque (placed at `at`, logical units).
 void addBrightness(cairo_t* cr, cairo_surface_t* mask, Point at, double amount);
 
+// The same, applied to an image surface of the mask's size in place. Thread: main.
+void addBrightnessInPlace(cairo_surface_t* target, cairo_surface_t* mask, double amount);
+
 // ---- Shadows ---------------------------------------------------------------------------------
 struct Shadow {
     Color color;

@@ -134,10 +134,68 @@ void VellAltarView::buildLayers(double scale) {
         cairo_destroy(cr);
         return layer;
     };
+    composite_ = makeLayer();
+    base_ = makeLayer();
+    glowDelta_ = makeLayer();
+    composedValid_ = false;
+    baseValid_ = false;
     glowLayer_ = maskedGradient(local.center(), 20.0, 130.0,
                                 {{0.0, {1.0, 0.85, 0.3, 0.6}}, {1.0, {1.0, 0.85, 0.3, 0.0}}});
     shadeLayer_ = maskedGradient({local.maxX(), local.maxY()}, 10.0, 160.0,
                                  {{0.0, {0.4, 0.0, 0.0, 0.9}}, {1.0, {0.4, 0.0, 0.0, 0.0}}});
+}
+
+void VellAltarView::prepareBase(double brightness) {
+    // The picture with its brightness, and what a fully opaque screened glow adds to it. Screen is
+    // linear in the glow's opacity (base + a × glow × (1 − base)), so any glow opacity is then one
+    // scaled addition instead of a blend.
+    cairo_t* cr = cairo_create(base_.get());
+    cairo_set_operator(cr, CAIRO_OPERATOR_SOURCE);
+    cairo_set_source_surface(cr, fitted_.get(), 0, 0);
+    cairo_paint(cr);
+    cairo_destroy(cr);
+    addBrightnessInPlace(base_.get(), fitted_.get(), brightness);
+
+    cr = cairo_create(glowDelta_.get());
+    cairo_set_operator(cr, CAIRO_OPERATOR_SOURCE);
+    cairo_set_source_surface(cr, base_.get(), 0, 0);
+    cairo_paint(cr);
+    cairo_set_operator(cr, cairoOperator(BlendMode::screen));
+    cairo_set_source_surface(cr, glowLayer_.get(), 0, 0);
+    cairo_paint(cr);
+    cairo_destroy(cr);
+    cairo_surface_flush(base_.get());
+    cairo_surface_flush(glowDelta_.get());
+    const int height = cairo_image_surface_get_height(base_.get());
+    const int stride = cairo_image_surface_get_stride(base_.get());
+    const unsigned char* base = cairo_image_surface_get_data(base_.get());
+    unsigned char* delta = cairo_image_surface_get_data(glowDelta_.get());
+    for (int i = 0; i < height * stride; ++i)
+        delta[i] = static_cast<unsigned char>(std::max(0, delta[i] - base[i]));
+    cairo_surface_mark_dirty(glowDelta_.get());
+    baseBrightness_ = brightness;
+    baseValid_ = true;
+}
+
+void VellAltarView::compose(const AltarAppearance& a) {
+    if (!baseValid_ || a.brightness != baseBrightness_) prepareBase(a.brightness);
+    cairo_t* cr = cairo_create(composite_.get());
+    cairo_set_operator(cr, CAIRO_OPERATOR_SOURCE);
+    cairo_set_source_surface(cr, base_.get(), 0, 0);
+    cairo_paint(cr);
+    if (a.glowOpacity > 0.0) {
+        cairo_set_operator(cr, CAIRO_OPERATOR_ADD);
+        cairo_set_source_surface(cr, glowDelta_.get(), 0, 0);
+        cairo_paint_with_alpha(cr, std::min(a.glowOpacity, 1.0));
+    }
+    if (a.shadeOpacity > 0.0) {
+        cairo_set_operator(cr, cairoOperator(BlendMode::multiply));
+        cairo_set_source_surface(cr, shadeLayer_.get(), 0, 0);
+        cairo_paint_with_alpha(cr, std::min(a.shadeOpacity, 1.0));
+    }
+    cairo_destroy(cr);
+    composed_ = a;
+    composedValid_ = true;
 }
 
 void VellAltarView::draw(cairo_t* cr, RenderContext& ctx) {
@@ -153,21 +211,14 @@ void VellAltarView::draw(cairo_t* cr, RenderContext& ctx) {
     ctx.shadows->draw(cr, "altar.picture", frame_, a.shadow, ctx.scale,
                       [fitted](cairo_t* m) { cairo_mask_surface(m, fitted, 0, 0); });
 
+    // The blends only ever meet the picture (both layers are masked by it), so the picture with its
+    // glow and shade is composed once per look and reused until the look changes.
+    if (!composedValid_ || a.glowOpacity != composed_.glowOpacity ||
+        a.shadeOpacity != composed_.shadeOpacity || a.brightness != composed_.brightness)
+        compose(a);
     cairo_save(cr);
-    cairo_set_source_surface(cr, fitted, frame_.x, frame_.y);
+    cairo_set_source_surface(cr, composite_.get(), frame_.x, frame_.y);
     cairo_paint(cr);
-    addBrightness(cr, fitted, {frame_.x, frame_.y}, a.brightness);
-
-    if (a.glowOpacity > 0.0) {
-        cairo_set_operator(cr, cairoOperator(BlendMode::screen));
-        cairo_set_source_surface(cr, glowLayer_.get(), frame_.x, frame_.y);
-        cairo_paint_with_alpha(cr, std::min(a.glowOpacity, 1.0));
-    }
-    if (a.shadeOpacity > 0.0) {
-        cairo_set_operator(cr, cairoOperator(BlendMode::multiply));
-        cairo_set_source_surface(cr, shadeLayer_.get(), frame_.x, frame_.y);
-        cairo_paint_with_alpha(cr, std::min(a.shadeOpacity, 1.0));
-    }
     cairo_restore(cr);
 }
 

@@ -61,6 +61,8 @@ public:
 
 private:
     void buildLayers(double scale);
+    void compose(const AltarAppearance& appearance);
+    void prepareBase(double brightness);
 
     Binding<float> sustain_;
     Binding<float> asymmetry_;
@@ -77,6 +79,13 @@ private:
     SurfacePtr fitted_;     // the picture fitted into the frame, at the device scale
     SurfacePtr glowLayer_;  // glow already masked by the picture
     SurfacePtr shadeLayer_; // shade already masked by the picture
+    SurfacePtr composite_;  // picture, brightness, glow and shade for the look in composed_
+    AltarAppearance composed_{};
+    SurfacePtr base_;      // the picture with the brightness in baseBrightness_
+    SurfacePtr glowDelta_; // what the glow at full opacity adds to base_
+    double baseBrightness_ = 0.0;
+    bool baseValid_ = false;
+    bool composedValid_ = false;
     AltarAppearance drawn_{};
     bool drawnOnce_ = false;
 };
