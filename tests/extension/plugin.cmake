@@ -28,6 +28,17 @@ if(TARGET thraskvell_plugins)
         endif()
     endforeach()
     target_link_libraries(thraskvell_plugin_ClapHost_test PRIVATE thraskvell_allocation_counter)
+
+    # State saves while the audio thread plays: run under ThreadSanitizer in CI.
+    add_executable(thraskvell_plugin_ClapThread_test plugin/ClapThreadTest.cpp)
+    target_link_libraries(thraskvell_plugin_ClapThread_test PRIVATE thraskvell_dsp ${CMAKE_DL_LIBS} GTest::gtest
+                                                                    GTest::gtest_main)
+    target_include_directories(thraskvell_plugin_ClapThread_test PRIVATE ${PROJECT_SOURCE_DIR})
+    target_include_directories(thraskvell_plugin_ClapThread_test SYSTEM PRIVATE ${DPF_ROOT_DIR}/distrho/src)
+    target_compile_definitions(thraskvell_plugin_ClapThread_test PRIVATE ${thraskvell_plugin_paths})
+    thraskvell_target_defaults(thraskvell_plugin_ClapThread_test)
+    add_dependencies(thraskvell_plugin_ClapThread_test thraskvell_plugins)
+    gtest_discover_tests(thraskvell_plugin_ClapThread_test DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 600 LABELS threads)
 endif()
 
 # jalv cannot load a sanitized module (the sanitizer runtime must come first in a process), so the
