@@ -30,13 +30,17 @@ public:
     StateDictionary state;
     std::optional<std::string> fault;
 
-    bool null() override { return scalar(std::nullopt); }
-    bool boolean(bool) override { return scalar(std::nullopt); }
-    bool number_integer(number_integer_t n) override { return scalar(StateValue(double(n))); }
-    bool number_unsigned(number_unsigned_t n) override { return scalar(StateValue(double(n))); }
-    bool number_float(number_float_t n, const string_t&) override { return scalar(StateValue(double(n))); }
-    bool string(string_t& s) override { return scalar(StateValue(s)); }
-    bool binary(binary_t&) override { return scalar(std::nullopt); }
+    bool null() override { return skip(); }
+    bool boolean(bool) override { return skip(); }
+    bool number_integer(number_integer_t n) override { return number(double(n)); }
+    bool number_unsigned(number_unsigned_t n) override { return number(double(n)); }
+    bool number_float(number_float_t n, const string_t&) override { return number(double(n)); }
+    bool string(string_t& s) override {
+        if (!atTopLevelValue()) return _depth != 0 || notAnObject();
+        state.insert_or_assign(_key, StateValue(std::in_place_type<std::string>, s));
+        return true;
+    }
+    bool binary(binary_t&) override { return skip(); }
 
     bool start_object(std::size_t) override { return open(); }
     bool start_array(std::size_t) override {
@@ -67,9 +71,12 @@ public:
     }
 
 private:
-    bool scalar(std::optional<StateValue> value) {
-        if (_depth == 0) return fail("The state text is a single JSON value, not an object");
-        if (_depth == 1 && value) state[_key] = std::move(*value);
+    bool atTopLevelValue() const { return _depth == 1; }
+    bool notAnObject() { return fail("The state text is a single JSON value, not an object"); }
+    bool skip() { return _depth != 0 || notAnObject(); }
+    bool number(double value) {
+        if (!atTopLevelValue()) return _depth != 0 || notAnObject();
+        state.insert_or_assign(_key, StateValue(std::in_place_type<double>, value));
         return true;
     }
     bool open() {
