@@ -7,11 +7,15 @@
 namespace thraskvell::ui {
 
 double knobAngleDegrees(float value) {
+    // A non-finite angle would put the whole drawing context into an error state, blanking the editor.
+    if (std::isnan(value)) return -135.0;
+    if (std::isinf(value)) return value > 0 ? 135.0 : -135.0;
     return static_cast<double>(value) * 2.7 - 135.0;
 }
 
 float knobDragValue(float anchor, double translationY) {
     const double proposed = static_cast<double>(anchor) - translationY;
+    if (std::isnan(proposed)) return 0.0f; // never hand a NaN on to the parameter
     if (proposed <= 0.0) return 0.0f;
     if (proposed > 100.0) return 100.0f;
     return static_cast<float>(proposed);

@@ -24,9 +24,11 @@ inline constexpr double kKnobPointerHeight = 14.0;
 inline constexpr double kKnobPointerLift = 17.0;
 inline constexpr Shadow kKnobBodyShadow{{0, 0, 0, 0.8}, 4.0, 0.0, 4.0};
 
-// Clockwise rotation of the face for a value, unclamped: 0 → −135°, 50 → 0°, 100 → +135°.
+// Clockwise rotation of the face for a value, unclamped: 0 → −135°, 50 → 0°, 100 → +135°. A NaN is
+// drawn as 0 and an infinity as the nearer end, so a bad value from a host cannot break the drawing.
 double knobAngleDegrees(float value);
-// The value a drag writes: the anchor minus the vertical translation (up is negative), in 0…100.
+// The value a drag writes: the anchor minus the vertical translation (up is negative), in 0…100
+// (0 when the anchor is NaN).
 float knobDragValue(float anchor, double translationY);
 // Where the centre of the pointer is on screen for a face centred at `faceCenter`.
 Point knobPointerCenter(Point faceCenter, float value);

@@ -65,7 +65,12 @@ int main(int argc, char** argv) {
     app.add_option("--set", assignments, "parameter value, identifier=value (repeatable)");
     app.add_flag("--advanced", advanced, "open THE BUTCHER SHOP panel");
     app.add_option("output", output, "PNG file to write")->required();
-    CLI11_PARSE(app, argc, argv);
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        // Help and version exit 0; every wrong command line exits 2, as a bad --set does.
+        return app.exit(e) == 0 ? 0 : 2;
+    }
 
     auto source = std::make_shared<SnapshotSource>();
     if (!source->parameterTree()) {

@@ -15,6 +15,9 @@ constexpr Shadow kShadowOn{{0.8, 0.1, 0.1, 0.3}, 20.0, 0.0, 12.0};
 } // namespace
 
 double altarGlowOpacity(float sustain) {
+    // Not a number shows no glow, and an infinity the full glow, so the animation always has an end.
+    if (std::isnan(sustain)) return 0.0;
+    if (std::isinf(sustain)) return sustain > 0 ? 1.0 : 0.0;
     return static_cast<double>(sustain) / 100.0;
 }
 

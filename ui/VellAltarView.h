@@ -18,7 +18,7 @@ namespace thraskvell::ui {
 inline constexpr Size kAltarFrameSize{220.0, 260.0};
 inline constexpr double kAltarBoostBrightness = 0.03;
 
-double altarGlowOpacity(float sustain);    // sustain ÷ 100, unclamped
+double altarGlowOpacity(float sustain);    // sustain ÷ 100, unclamped; NaN → 0, ±infinity → 1 / 0
 double altarShadeOpacity(float asymmetry); // 1 when asymmetry > 0.5, else 0
 double altarBrightness(float bassBoost);   // +0.03 when bass boost > 0.5, else 0
 Shadow altarShadow(float bassBoost);

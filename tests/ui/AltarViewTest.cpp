@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <limits>
 #include <numbers>
 #include <utility>
 
@@ -12,6 +13,9 @@ namespace {
 TEST(AltarView, GlowOpacityIsSustainOverHundred) {
     for (const auto& [sustain, opacity] : {std::pair{0.0f, 0.0}, {25.0f, 0.25}, {50.0f, 0.5}, {100.0f, 1.0}})
         EXPECT_DOUBLE_EQ(altarGlowOpacity(sustain), opacity) << sustain;
+    EXPECT_DOUBLE_EQ(altarGlowOpacity(130.0f), 1.3); // no clamping of finite values
+    EXPECT_DOUBLE_EQ(altarGlowOpacity(std::numeric_limits<float>::quiet_NaN()), 0.0);
+    EXPECT_DOUBLE_EQ(altarGlowOpacity(std::numeric_limits<float>::infinity()), 1.0);
 }
 
 TEST(AltarView, SwitchThresholdsForShadeBrightnessAndShadow) {

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <limits>
 #include <vector>
 
 namespace thraskvell::ui {
@@ -32,6 +33,11 @@ TEST(BoutiqueKnob, AngleSweepsFromLowerLeftThroughUprightToLowerRight) {
         EXPECT_NEAR(p.y, c.pointerDy, 1e-9) << c.value;
     }
     EXPECT_DOUBLE_EQ(knobAngleDegrees(150.0f), 270.0); // out-of-range values are drawn unclamped
+    EXPECT_DOUBLE_EQ(knobAngleDegrees(-10.0f), -162.0);
+    // Values no angle can show must not poison the drawing context.
+    EXPECT_DOUBLE_EQ(knobAngleDegrees(std::numeric_limits<float>::quiet_NaN()), -135.0);
+    EXPECT_DOUBLE_EQ(knobAngleDegrees(std::numeric_limits<float>::infinity()), 135.0);
+    EXPECT_DOUBLE_EQ(knobAngleDegrees(-std::numeric_limits<float>::infinity()), -135.0);
 }
 
 TEST(BoutiqueKnob, DragFollowsTheTotalDistanceAndClamps) {
@@ -45,13 +51,15 @@ TEST(BoutiqueKnob, DragFollowsTheTotalDistanceAndClamps) {
     };
     TextCache text;
     for (const auto& seq : {Sequence{40.0f, {{-30, 70.0f}, {-80, 100.0f}, {-200, 100.0f}, {0, 40.0f}}},
-                            Sequence{10.0f, {{25, 0.0f}, {5, 5.0f}}}, Sequence{0.0f, {{-0.5, 0.5f}}}}) {
+                            Sequence{10.0f, {{25, 0.0f}, {5, 5.0f}}}, Sequence{0.0f, {{-0.5, 0.5f}}},
+                            Sequence{150.0f, {{0, 100.0f}, {60, 90.0f}}},
+                            Sequence{std::numeric_limits<float>::quiet_NaN(), {{0, 0.0f}, {-20, 0.0f}}}}) {
         float value = seq.start;
         BoutiqueKnob knob("Trim", Binding<float>::to(value));
         const Point face = place(knob, text);
         knob.onAppear();
         knob.pointerDown(face);
-        EXPECT_EQ(value, seq.start); // going down writes the anchor back unchanged
+        EXPECT_FALSE(std::isnan(value));
         for (const Step& step : seq.steps) {
             knob.pointerMove({face.x + 13.0, face.y + step.pointerY}); // sideways movement is ignored
             EXPECT_FLOAT_EQ(value, step.expected) << seq.start << " moved " << step.pointerY;
@@ -119,6 +127,9 @@ TEST(MetalToggle, TapFlipsBetweenZeroAndOneAndTheLeverFollows) {
         toggle.pointerUp(base);
         EXPECT_EQ(value, c.afterTap) << c.start;
         EXPECT_EQ(toggle.leverFrame().height, c.afterTap > 0.5f ? 24.0 : 16.0);
+        toggle.pointerDown(base);
+        toggle.pointerUp(base);
+        EXPECT_EQ(value, c.afterTap == 1.0f ? 0.0f : 1.0f) << c.start << ", second tap";
     }
 }
 

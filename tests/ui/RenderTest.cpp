@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <limits>
 #include <string>
 
 namespace thraskvell::ui {
@@ -95,6 +96,17 @@ TEST_F(RenderTest, TrimPointerIsWhereTheValueSaysAndNowhereElse) {
             }
     }
     EXPECT_GT(L.mainKnobs[0].width, 0.0);
+}
+
+TEST_F(RenderTest, ANaNFromTheHostDoesNotBlankTheEditor) {
+    model->setParameterValue("trim", std::numeric_limits<float>::quiet_NaN());
+    model->setParameterValue("sustain", std::numeric_limits<float>::quiet_NaN());
+    Render render(view, 1.0);
+    const Point face = view.knob(0).faceFrame().center();
+    expectNear(render.at(knobPointerCenter(face, 0.0f)), {230, 179, 77}, 40, "pointer drawn at 0");
+    EXPECT_GT(render.at(view.layout().altar.center()).r, 40); // the altar is still there
+    const Point volume = view.knob(4).faceFrame().center();
+    expectNear(render.at(knobPointerCenter(volume, 50.0f)), {230, 179, 77}, 40, "later knobs still drawn");
 }
 
 TEST_F(RenderTest, OpenPanelDrawsTheSwitchLeversByState) {

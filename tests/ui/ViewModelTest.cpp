@@ -71,18 +71,22 @@ TEST_F(ViewModelTest, AnEditPublishesOnceAndItsEchoPublishesNothing) {
 
 TEST_F(ViewModelTest, OutsideChangesAreShownOnlyBeyondTheTolerance) {
     struct Case {
+        float base;
         float delta;
         bool shown;
     };
-    for (const Case c : {Case{0.0005f, false}, Case{0.001f, false}, Case{-0.0009f, false}, Case{0.002f, true},
-                         Case{-0.002f, true}, Case{25.0f, true}}) {
+    for (const Case c : {Case{50.0f, 0.0005f, false}, Case{50.0f, 0.001f, false},
+                         Case{50.0f, -0.0009f, false}, Case{0.0f, 0.001f, false}, Case{0.0f, 0.0011f, true},
+                         Case{50.0f, 0.002f, true}, Case{50.0f, -0.002f, true}, Case{50.0f, 25.0f, true}}) {
         auto model = makeModel(true);
-        announcements = 0;
-        const float start = model->value("tone");
-        treeParameter("tone")->setValue(start + c.delta);
+        treeParameter("tone")->setValue(c.base);
         queue.drain();
-        EXPECT_EQ(announcements, c.shown ? 1 : 0) << c.delta;
-        EXPECT_EQ(model->value("tone"), c.shown ? start + c.delta : start) << c.delta;
+        ASSERT_EQ(model->value("tone"), c.base);
+        announcements = 0;
+        treeParameter("tone")->setValue(c.base + c.delta);
+        queue.drain();
+        EXPECT_EQ(announcements, c.shown ? 1 : 0) << c.base << " + " << c.delta;
+        EXPECT_EQ(model->value("tone"), c.shown ? c.base + c.delta : c.base) << c.base << " + " << c.delta;
     }
 }
 
