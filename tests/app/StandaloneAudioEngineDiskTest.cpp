@@ -85,11 +85,20 @@ TEST(StandaloneAudioEngineDevice, PlaysTheRiffThroughTheEffectAndPublishesTheWav
     EXPECT_GT(differing, 4000u);
 
     // Every whole 1024-frame tap buffer reached the main thread; the last one is on display.
-    const std::size_t lastBlock = played[0].size() / 1024 - 1;
-    const auto expectedWaveform =
-        StandaloneAudioEngine::decimateForDisplay(played[0].data() + lastBlock * 1024, 1024);
     EXPECT_EQ(engine->waveform().size(), 256u);
-    EXPECT_EQ(engine->waveform(), expectedWaveform);
+    if (engine->audioEngine().droppedTapFrames() == 0) {
+        const std::size_t lastBlock = played[0].size() / 1024 - 1;
+        EXPECT_EQ(engine->waveform(),
+                  StandaloneAudioEngine::decimateForDisplay(played[0].data() + lastBlock * 1024, 1024));
+    } else {
+        // A starved tap thread (a loaded machine, a sanitizer) made the real-time side drop whole
+        // device blocks; the display then shows some later 1024 frames of the stream.
+        bool found = false;
+        for (std::size_t start = 0; !found && start + 1024 <= played[0].size(); start += 512)
+            found = engine->waveform() ==
+                    StandaloneAudioEngine::decimateForDisplay(played[0].data() + start, 1024);
+        EXPECT_TRUE(found);
+    }
 
     EXPECT_GT(watch.announcements, 2 + 10); // isPlaying twice, and many snapshots
     EXPECT_EQ(watch.offMain, 0);

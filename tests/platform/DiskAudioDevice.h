@@ -26,8 +26,9 @@ public:
         std::filesystem::remove(_path);
         ::setenv("SDL_AUDIODRIVER", "disk", 1);
         ::setenv("SDL_DISKAUDIOFILE", _path.c_str(), 1);
-        // Milliseconds per device buffer: about ten times faster than real time.
-        ::setenv("SDL_DISKAUDIODELAY", "1", 1);
+        // Milliseconds per 512-frame device buffer: about four times faster than real time, which
+        // leaves the tap thread (it polls) slack on a loaded machine.
+        ::setenv("SDL_DISKAUDIODELAY", "3", 1);
     }
     ~DiskAudioDevice() {
         std::error_code ignored;
@@ -55,7 +56,7 @@ public:
         while (framesWritten(channels) < frames || read(channels)[0].size() < frames) {
             if (std::chrono::steady_clock::now() > deadline) return false;
             idle();
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }
         return true;
     }
@@ -68,10 +69,10 @@ public:
     // all-zero device buffers are skipped.
     std::vector<std::vector<float>> read(int channels, std::size_t deviceBufferFrames = 512) const {
         std::ifstream in(_path, std::ios::binary);
-        std::vector<float> interleaved;
-        float sample = 0.0f;
-        while (in.read(reinterpret_cast<char*>(&sample), sizeof sample))
-            interleaved.push_back(sample);
+        std::vector<float> interleaved(framesWritten(channels) * static_cast<std::size_t>(channels));
+        in.read(reinterpret_cast<char*>(interleaved.data()),
+                static_cast<std::streamsize>(interleaved.size() * sizeof(float)));
+        interleaved.resize(static_cast<std::size_t>(in.gcount()) / sizeof(float));
         const std::size_t blockSamples = deviceBufferFrames * static_cast<std::size_t>(channels);
         std::size_t skip = 0;
         while (skip + blockSamples <= interleaved.size() &&
