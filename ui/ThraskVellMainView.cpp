@@ -223,6 +223,13 @@ Rect ThraskVellMainView::dirtyRect(double now) {
     return dirty;
 }
 
+bool ThraskVellMainView::tick(double now) {
+    altar_.update(now);
+    if (needsFullRepaint_) return true;
+    const Rect dirty = dirtyRect(now);
+    return dirty.width > 0 && dirty.height > 0;
+}
+
 void ThraskVellMainView::drawBackground(cairo_t* cr, double scale) {
     if (!background_ || backgroundSize_ != size_ || backgroundScale_ != scale) {
         backgroundSize_ = size_;

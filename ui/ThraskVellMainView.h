@@ -78,6 +78,10 @@ public:
     void draw(cairo_t* cr, double scale, double now, std::optional<Rect> dirty = std::nullopt);
     // The region that has to be repainted at `now` (empty when nothing changed).
     Rect dirtyRect(double now);
+    // Frame-clock tick: starts animations for values that changed and says whether to repaint.
+    // A host calls it on every frame (after draining the main-thread queue) and, when it returns
+    // true, repaints dirtyRect(now).
+    bool tick(double now);
     bool isAnimating(double now) const { return altar_.isAnimating(now); }
 
     void pointerDown(Point location);

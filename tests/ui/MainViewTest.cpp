@@ -144,6 +144,31 @@ TEST_F(MainViewTest, HostChangesReachControlsAndAltar) {
     EXPECT_EQ(view.altar().appearanceAt(5.0).shadow.radius, 20.0);
 }
 
+TEST_F(MainViewTest, FrameClockAsksForFramesOnlyWhileSomethingChanges) {
+    cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, 550, 750);
+    cairo_t* cr = cairo_create(surface);
+    EXPECT_TRUE(view.tick(0.0)); // nothing drawn yet
+    view.draw(cr, 1.0, 0.0);
+    EXPECT_FALSE(view.tick(0.1));
+
+    model->setParameterValue("asymmetry", 1.0f); // the shade fades in over 0.4 s
+    EXPECT_TRUE(view.tick(1.0));
+    const Rect dirty = view.dirtyRect(1.0);
+    EXPECT_TRUE(dirty.intersects(view.layout().altar));
+    EXPECT_FALSE(dirty.intersects(view.layout().title));
+    double now = 1.0;
+    int frames = 0;
+    while (view.tick(now) && frames < 100) {
+        view.draw(cr, 1.0, now, view.dirtyRect(now));
+        now += 1.0 / 60.0;
+        ++frames;
+    }
+    EXPECT_NEAR(frames, 0.4 * 60, 2); // one frame per tick for the length of the ease-in-out
+    EXPECT_EQ(view.altar().appearanceAt(now).shadeOpacity, 1.0);
+    cairo_destroy(cr);
+    cairo_surface_destroy(surface);
+}
+
 TEST_F(MainViewTest, PanelKnobsTakeTheBoundValueAsAnchorEachTimeTheyAppear) {
     model->setParameterValue("gate", 33.0f);
     tapHeader();
