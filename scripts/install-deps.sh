@@ -12,4 +12,5 @@ $SUDO apt-get install -y --no-install-recommends \
     dpf-source lv2-dev liblilv-dev jalv jackd2 \
     libsdl2-dev \
     libcairo2-dev libpango1.0-dev fonts-noto-core fonts-noto-extra fonts-dejavu-core \
-    clang libclang-rt-dev
+    clang libclang-rt-dev \
+    libx11-dev libxcursor-dev libxext-dev libxrandr-dev xvfb xdotool
