@@ -45,7 +45,8 @@ inline constexpr const char* AVAudioEngineErrorDomain = "AVAudioEngine";
 // Any. Same layout, rate and channel count (null equals only null).
 bool AVAudioFormatsMatch(const AVAudioFormat* a, const AVAudioFormat* b);
 
-// When a buffer was rendered, in frames of the graph since start. Plain value.
+// Where a tap buffer starts: frames handed to the tap since start (frames the real-time side had to
+// drop are not counted). Plain value.
 struct AVAudioTime {
     AVAudioFramePosition sampleTime = 0;
     double sampleRate = 0.0;
@@ -55,8 +56,8 @@ struct AVAudioTime {
 // Owned by whoever holds it; not shared with the audio thread.
 class AVAudioPCMBuffer {
 public:
-    // Any thread but the real-time one (allocates).
-    // Any thread but the real-time one (allocates). The format must be the standard one.
+    // Any thread but the real-time one (allocates). Throws std::invalid_argument for a null or
+    // non-standard format.
     AVAudioPCMBuffer(AVAudioFormatPtr format, AVAudioFrameCount frameCapacity);
 
     const AVAudioFormatPtr& format() const { return _format; }
@@ -120,7 +121,8 @@ private:
     AVAudioSourceNodeRenderBlock _renderBlock;
 };
 
-// Runs on the tap thread with each whole buffer and the time of its first frame. May keep the buffer.
+// Runs on the tap thread with each whole buffer and the time of its first frame. May keep the buffer;
+// must not stop the engine (stop waits for this thread).
 using AVAudioNodeTapBlock =
     std::function<void(std::shared_ptr<AVAudioPCMBuffer> buffer, const AVAudioTime& when)>;
 
@@ -138,7 +140,7 @@ public:
 
     // Main.
     AVAudioFormatPtr outputFormatForBus(AVAudioNodeBus bus) const;
-    // Main, while stopped. Gain applied to the sum; 1 leaves samples untouched.
+    // Main. Gain applied to the sum, taking effect at the next start; 1 leaves samples untouched.
     float outputVolume() const { return _outputVolume; }
     void setOutputVolume(float volume) { _outputVolume = volume; }
 
