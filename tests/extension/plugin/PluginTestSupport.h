@@ -12,6 +12,7 @@
 #include <bit>
 #include <cmath>
 #include <cstdint>
+#include <numbers>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -65,8 +66,8 @@ inline Channels testSignal(std::uint32_t channels, std::size_t frames, double ra
         for (std::size_t n = 0; n < frames; ++n) {
             noise = noise * 1664525u + 1013904223u;
             const double t = static_cast<double>(n) / rate;
-            const double tone = 0.5 * std::sin(2.0 * M_PI * (55.0 + 27.5 * c) * t) +
-                                0.2 * std::sin(2.0 * M_PI * 220.0 * t + c);
+            const double tone = 0.5 * std::sin(2.0 * std::numbers::pi * (55.0 + 27.5 * c) * t) +
+                                0.2 * std::sin(2.0 * std::numbers::pi * 220.0 * t + c);
             out[c][n] =
                 static_cast<float>(tone) + 0.02f * (static_cast<float>(noise >> 8) / 16777216.0f - 0.5f);
         }
