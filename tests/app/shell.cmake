@@ -9,3 +9,13 @@ target_link_libraries(thraskvell_shell_content_tests PRIVATE thraskvell_shell GT
 target_include_directories(thraskvell_shell_content_tests PRIVATE ${PROJECT_SOURCE_DIR})
 thraskvell_target_defaults(thraskvell_shell_content_tests)
 gtest_discover_tests(thraskvell_shell_content_tests DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 600 LABELS threads)
+
+# End to end under Xvfb: the real window, a click on Play, the close button. Skipped without Xvfb.
+find_package(X11 REQUIRED)
+add_executable(thraskvell-close-window ${CMAKE_CURRENT_LIST_DIR}/shell/CloseWindow.cpp)
+target_link_libraries(thraskvell-close-window PRIVATE X11::X11)
+thraskvell_target_defaults(thraskvell-close-window)
+add_test(NAME thraskvell_app_end_to_end
+         COMMAND timeout 90 bash ${CMAKE_CURRENT_LIST_DIR}/shell/end_to_end.sh $<TARGET_FILE:ThraskVell>
+                 $<TARGET_FILE:thraskvell-close-window>)
+set_tests_properties(thraskvell_app_end_to_end PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 120)
