@@ -77,6 +77,8 @@ struct BlockSettings {
     float releaseCoeff = 0.0f;
     float releaseKeep = 1.0f;
     float outputGain = 1.0f;
+    // log10 of the detectors' argument in silence (exactly 1e-15), taken once per block.
+    float silentLog10 = -15.0f;
 };
 
 struct Group {
@@ -286,7 +288,7 @@ template <int N> void inputStage(GroupState& st, const Group& g, const BlockSett
         storeDense<N>(dense + i * N, _mm_add_ps(absLanes(x), _mm_set1_ps(1e-15f)));
     }
     for (int i = 0; i < n * N; ++i)
-        dense[i] = std::log10(dense[i]);
+        dense[i] = dense[i] == 1e-15f ? s.silentLog10 : std::log10(dense[i]);
     const __m128 threshold = _mm_set1_ps(s.gateThresholdDb);
     const __m128 trim = _mm_set1_ps(s.trimGain);
     const __m128 gain = _mm_set1_ps(s.drive);
@@ -334,7 +336,9 @@ template <int N> inline void tanhFrame(Chunk<N>& c, int i) {
 template <int N> void asymmetryStage(Chunk<N>& c) {
     for (int i = 0; i < c.n * 4 * N; ++i) {
         const float v = c.oversampled[i];
-        c.shaped[i] = c.shaped[i] + v * (0.1f * v) * std::exp(-std::fabs(v));
+        // exp(-0) is exactly 1.
+        const float e = v == 0.0f ? 1.0f : std::exp(-std::fabs(v));
+        c.shaped[i] = c.shaped[i] + v * (0.1f * v) * e;
     }
 }
 
@@ -371,7 +375,7 @@ template <int N> void outputStage(GroupState& st, const Group& g, const BlockSet
         for (int i = 0; i < n; ++i)
             storeDense<N>(dense + i * N, _mm_add_ps(absLanes(c.mixed[i]), _mm_set1_ps(1e-15f)));
         for (int i = 0; i < n * N; ++i)
-            dense[i] = std::log10(dense[i]);
+            dense[i] = dense[i] == 1e-15f ? s.silentLog10 : std::log10(dense[i]);
         const __m128 compThreshold = _mm_set1_ps(s.compThresholdDb);
         const __m128 ratioFactor = _mm_set1_ps(s.ratioFactor);
         const __m128 attack = _mm_set1_ps(s.attackCoeff);
@@ -389,7 +393,7 @@ template <int N> void outputStage(GroupState& st, const Group& g, const BlockSet
             storeDense<N>(dense + i * N, exponent);
         }
         for (int i = 0; i < n * N; ++i)
-            dense[i] = std::pow(10.0f, dense[i]);
+            dense[i] = dense[i] == 0.0f ? 1.0f : std::pow(10.0f, dense[i]); // 10^0 is exactly 1
         for (int i = 0; i < n; ++i)
             c.mixed[i] = _mm_mul_ps(c.mixed[i], loadDense<N>(dense + i * N));
     } else {
@@ -563,6 +567,10 @@ void ThraskVellDSPKernel::processBlock(const float* const* inputs, float* const*
     settings.releaseCoeff = releaseCoeff;
     settings.releaseKeep = 1.0f - releaseCoeff;
     settings.outputGain = outputGain;
+    // Through the library like every other logarithm: a constant the compiler folded could round
+    // differently.
+    volatile float silence = 1e-15f;
+    settings.silentLog10 = std::log10(static_cast<float>(silence));
 
     // Channels share nothing, so they run in SIMD lanes, up to four at a time, in any grouping.
     const int records = static_cast<int>(channelStates.size());
