@@ -130,8 +130,16 @@ ui::Rect ContentView::dirtyRect(double now) {
         dirty = L.header.waveform;
         if (drawnPlaying_ != engine_->isPlaying()) dirty = dirty.united(L.header.bar);
     }
-    const ui::Rect main = mainView_->dirtyRect(now);
-    if (main.width > 0 && main.height > 0) dirty = dirty.united(main.offsetBy(L.mainView.x, L.mainView.y));
+    if (headerDirty_) {
+        headerDirty_ = false;
+        dirty = dirty.united(L.header.bar);
+    }
+    // The tick starts the main view's animations for values that changed since the last frame.
+    if (mainView_->tick(now)) {
+        const ui::Rect main = mainView_->dirtyRect(now);
+        if (main.width > 0 && main.height > 0)
+            dirty = dirty.united(main.offsetBy(L.mainView.x, L.mainView.y));
+    }
     if (needsFullRepaint_) return L.bounds;
     return dirty;
 }
@@ -249,10 +257,10 @@ void ContentView::pointerDown(ui::Point location) {
     }
     if (L.header.playControl.contains(location)) {
         pressed_ = Control::play;
-        needsFullRepaint_ = true;
+        headerDirty_ = true;
     } else if (L.header.aboutControl.insetBy(-6.0, -6.0).contains(location)) {
         pressed_ = Control::about;
-        needsFullRepaint_ = true;
+        headerDirty_ = true;
     } else if (L.mainView.contains(location)) {
         pressed_ = Control::mainView;
         mainView_->pointerDown(toMainView(location));
@@ -272,11 +280,11 @@ void ContentView::pointerUp(ui::Point location) {
         needsFullRepaint_ = true;
         break;
     case Control::play:
-        needsFullRepaint_ = true;
+        headerDirty_ = true;
         if (L.header.playControl.contains(location)) playControlAction();
         break;
     case Control::about:
-        needsFullRepaint_ = true;
+        headerDirty_ = true;
         if (L.header.aboutControl.insetBy(-6.0, -6.0).contains(location)) aboutControlAction();
         break;
     case Control::mainView:

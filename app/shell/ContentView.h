@@ -131,6 +131,7 @@ private:
     bool showAbout_ = false;
     Cancellable engineSubscription_;
     bool engineChanged_ = true;
+    bool headerDirty_ = false; // a header control's pressed look changed
     std::optional<bool> drawnPlaying_;
     bool needsFullRepaint_ = true;
     Control pressed_ = Control::none;
