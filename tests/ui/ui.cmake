@@ -1,5 +1,4 @@
 # Control surface tests: drawing arithmetic, controls, altar, main view, view model, pixel probes.
-pkg_check_modules(THRASKVELL_UI_FONTCONFIG REQUIRED IMPORTED_TARGET fontconfig)
 thraskvell_test(thraskvell_ui_tests
     SOURCES
         ${CMAKE_CURRENT_LIST_DIR}/DrawingTest.cpp
@@ -8,8 +7,8 @@ thraskvell_test(thraskvell_ui_tests
         ${CMAKE_CURRENT_LIST_DIR}/MainViewTest.cpp
         ${CMAKE_CURRENT_LIST_DIR}/RenderTest.cpp
         ${CMAKE_CURRENT_LIST_DIR}/ViewModelTest.cpp
-        ${CMAKE_CURRENT_LIST_DIR}/LibraryTeardown.cpp
-    LIBS thraskvell_ui thraskvell_extension thraskvell_allocation_counter PkgConfig::THRASKVELL_UI_FONTCONFIG)
+        ${CMAKE_CURRENT_LIST_DIR}/LeakSuppressions.cpp
+    LIBS thraskvell_ui thraskvell_extension thraskvell_allocation_counter)
 
 # Tree writes from other threads against the view model: run under ThreadSanitizer in CI.
 add_executable(thraskvell_ui_thread_tests ${CMAKE_CURRENT_LIST_DIR}/ViewModelThreadTest.cpp)
