@@ -12,7 +12,9 @@
 #include <bit>
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
 #include <numbers>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -152,6 +154,28 @@ inline bool bitIdentical(const Channels& a, const Channels& b) {
                           return std::bit_cast<std::uint32_t>(p) == std::bit_cast<std::uint32_t>(q);
                       });
            });
+}
+
+// The number under "key" in JSON text, also where that text sits escaped inside another format
+// (a Turtle string). No std::regex: GCC 12 warns inside it under sanitizers.
+inline std::optional<float> jsonNumber(const std::string& text, std::string_view key) {
+    const auto isSpace = [](char c) { return c == ' ' || c == '\n' || c == '\t' || c == '\r'; };
+    for (std::size_t at = text.find(key); at != std::string::npos; at = text.find(key, at + 1)) {
+        std::size_t p = at + key.size();
+        if (at == 0 || text[at - 1] != '"') continue;
+        if (p < text.size() && text[p] == '\\') ++p;
+        if (p >= text.size() || text[p] != '"') continue;
+        for (++p; p < text.size() && isSpace(text[p]);)
+            ++p;
+        if (p >= text.size() || text[p] != ':') continue;
+        for (++p; p < text.size() && isSpace(text[p]);)
+            ++p;
+        const char* begin = text.c_str() + p;
+        char* end = nullptr;
+        const float value = std::strtof(begin, &end);
+        if (end != begin) return value;
+    }
+    return std::nullopt;
 }
 
 inline double rms(const std::vector<float>& x) {
