@@ -22,6 +22,7 @@ dpf__add_dgl_cairo()
 find_package(X11 REQUIRED)
 
 add_executable(ThraskVell ${CMAKE_CURRENT_LIST_DIR}/shell/ThraskVellApp.cpp ${CMAKE_CURRENT_LIST_DIR}/shell/DisplayCheck.cpp
+                          ${CMAKE_CURRENT_LIST_DIR}/shell/LeakSuppressions.cpp
                           ${CMAKE_CURRENT_LIST_DIR}/shell/main.cpp)
 # DGL's headers are not ours to keep warning-free.
 target_include_directories(ThraskVell SYSTEM PRIVATE ${DPF_ROOT_DIR}/dgl ${DPF_ROOT_DIR}/distrho)
