@@ -7,10 +7,13 @@
 #include "Cairo.hpp"
 #include "StandaloneWindow.hpp"
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <csignal>
 #include <cstdio>
+#include <optional>
+#include <string>
 
 namespace thraskvell {
 
