@@ -5,7 +5,8 @@ thraskvell_test(thraskvell_shell_view_tests
 # The shell with its real engine on SDL's disk driver (SDL's audio thread and the tap meet the
 # main queue here).
 add_executable(thraskvell_shell_content_tests ${CMAKE_CURRENT_LIST_DIR}/shell/ContentViewTest.cpp
-                                              ${PROJECT_SOURCE_DIR}/tests/ui/LeakSuppressions.cpp)
+                                              ${PROJECT_SOURCE_DIR}/tests/ui/LeakSuppressions.cpp
+                                              ${CMAKE_CURRENT_LIST_DIR}/shell/RaceSuppressions.cpp)
 target_link_libraries(thraskvell_shell_content_tests PRIVATE thraskvell_shell GTest::gtest GTest::gtest_main)
 target_include_directories(thraskvell_shell_content_tests PRIVATE ${PROJECT_SOURCE_DIR})
 thraskvell_target_defaults(thraskvell_shell_content_tests)
