@@ -34,6 +34,9 @@ std::shared_ptr<ThraskVellAudioUnit> makeUnit() {
 
 class ThraskVellPlugin final : public Plugin {
 public:
+    // Any. The unit, for the editor that shares this process (null if creation failed).
+    const std::shared_ptr<ThraskVellAudioUnit>& unit() const { return _unit; }
+
     // Main.
     ThraskVellPlugin() : Plugin(kParameterCount, 0, 1), _unit(makeUnit()) {
         if (_unit) _tree = _unit->parameterTree();
@@ -159,3 +162,9 @@ Plugin* createPlugin() {
 }
 
 END_NAMESPACE_DISTRHO
+
+// Main. The editor's way to the unit, given DPF's instance pointer (the Plugin).
+std::shared_ptr<thraskvell::ThraskVellAudioUnit> thraskvellAudioUnitOfPlugin(void* pluginInstance) {
+    if (pluginInstance == nullptr) return nullptr;
+    return static_cast<DISTRHO::ThraskVellPlugin*>(static_cast<DISTRHO::Plugin*>(pluginInstance))->unit();
+}

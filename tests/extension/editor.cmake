@@ -6,3 +6,21 @@ if(TARGET thraskvell_editor)
                 ${PROJECT_SOURCE_DIR}/tests/ui/LeakSuppressions.cpp
         LIBS thraskvell_editor)
 endif()
+
+# The editor inside real hosts under Xvfb: a screen grabber for the scripts.
+find_package(X11)
+if(TARGET thraskvell_plugins AND X11_FOUND)
+    pkg_check_modules(THRASKVELL_XGRAB_CAIRO IMPORTED_TARGET cairo)
+    add_executable(thraskvell-xgrab ${CMAKE_CURRENT_LIST_DIR}/editor/XGrab.cpp)
+    target_link_libraries(thraskvell-xgrab PRIVATE X11::X11 PkgConfig::THRASKVELL_XGRAB_CAIRO)
+    thraskvell_target_defaults(thraskvell-xgrab)
+endif()
+
+# jalv cannot load a sanitized module, so the jalv editor test runs in plain builds only.
+find_program(THRASKVELL_JALV_GTK3 jalv.gtk3)
+if(TARGET thraskvell-xgrab AND NOT THRASKVELL_SANITIZE AND THRASKVELL_JALV_GTK3)
+    add_test(NAME thraskvell_editor_jalv
+             COMMAND ${CMAKE_CURRENT_LIST_DIR}/editor/jalv-editor.sh ${PROJECT_BINARY_DIR}/bin/ThraskVellStereo.lv2
+                     urn:thraskvell:fuzz:stereo $<TARGET_FILE:thraskvell-xgrab>)
+    set_tests_properties(thraskvell_editor_jalv PROPERTIES TIMEOUT 180 RUN_SERIAL TRUE SKIP_RETURN_CODE 77)
+endif()
