@@ -24,3 +24,19 @@ if(TARGET thraskvell-xgrab AND NOT THRASKVELL_SANITIZE AND THRASKVELL_JALV_GTK3)
                      urn:thraskvell:fuzz:stereo $<TARGET_FILE:thraskvell-xgrab>)
     set_tests_properties(thraskvell_editor_jalv PROPERTIES TIMEOUT 180 RUN_SERIAL TRUE SKIP_RETURN_CODE 77)
 endif()
+
+# The CLAP editor in a minimal host on an X11 parent, under Xvfb.
+find_program(THRASKVELL_XDOTOOL xdotool)
+if(TARGET thraskvell_plugins AND X11_FOUND AND THRASKVELL_XDOTOOL)
+    add_executable(thraskvell_editor_clap_test ${CMAKE_CURRENT_LIST_DIR}/editor/ClapEditorTest.cpp)
+    target_link_libraries(thraskvell_editor_clap_test PRIVATE X11::X11 ${CMAKE_DL_LIBS} GTest::gtest GTest::gtest_main)
+    target_include_directories(thraskvell_editor_clap_test PRIVATE ${PROJECT_SOURCE_DIR})
+    target_include_directories(thraskvell_editor_clap_test SYSTEM PRIVATE ${DPF_ROOT_DIR}/distrho/src)
+    target_compile_definitions(thraskvell_editor_clap_test PRIVATE
+                               THRASKVELL_STEREO_CLAP="$<TARGET_FILE:ThraskVellStereo-clap>")
+    thraskvell_target_defaults(thraskvell_editor_clap_test)
+    add_dependencies(thraskvell_editor_clap_test thraskvell_plugins)
+    add_test(NAME thraskvell_editor_clap
+             COMMAND ${CMAKE_CURRENT_LIST_DIR}/editor/with-xvfb.sh 120 $<TARGET_FILE:thraskvell_editor_clap_test>)
+    set_tests_properties(thraskvell_editor_clap PROPERTIES TIMEOUT 180 RUN_SERIAL TRUE SKIP_RETURN_CODE 77)
+endif()
