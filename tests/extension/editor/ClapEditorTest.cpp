@@ -239,6 +239,22 @@ TEST_F(ClapEditorTest, ReportsItsSizeAndTurnsADragIntoOneHostGesture) {
     gui->destroy(plugin);
 }
 
+TEST_F(ClapEditorTest, KeepsItsLogicalSizeAtTheHostsScale) {
+    ASSERT_TRUE(gui->create(plugin, CLAP_WINDOW_API_X11, false));
+    ASSERT_TRUE(gui->set_scale(plugin, 2.0));
+    clap_window_t window{};
+    window.api = CLAP_WINDOW_API_X11;
+    window.x11 = parent;
+    ASSERT_TRUE(gui->set_parent(plugin, &window));
+    ASSERT_TRUE(gui->show(plugin));
+    pump(std::chrono::milliseconds(200));
+    std::uint32_t width = 0, height = 0;
+    ASSERT_TRUE(gui->get_size(plugin, &width, &height));
+    EXPECT_EQ(width, 1100u);
+    EXPECT_EQ(height, 1500u);
+    gui->destroy(plugin);
+}
+
 TEST_F(ClapEditorTest, OpeningAndClosingFiftyTimesKeepsTheProcessFlat) {
     long afterWarmUp = 0;
     for (int i = 0; i < 50; ++i) {
