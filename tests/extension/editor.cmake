@@ -7,7 +7,8 @@ if(TARGET thraskvell_editor)
     # Host automation from another thread while the editor edits: run under ThreadSanitizer in CI.
     add_executable(thraskvell_editor_sync_test ${CMAKE_CURRENT_LIST_DIR}/editor/EditorHostSyncTest.cpp
                                                ${PROJECT_SOURCE_DIR}/tests/ui/LeakSuppressions.cpp)
-    target_link_libraries(thraskvell_editor_sync_test PRIVATE thraskvell_editor GTest::gtest GTest::gtest_main)
+    target_link_libraries(thraskvell_editor_sync_test PRIVATE thraskvell_editor thraskvell_allocation_counter GTest::gtest
+                                                              GTest::gtest_main)
     target_include_directories(thraskvell_editor_sync_test PRIVATE ${PROJECT_SOURCE_DIR})
     thraskvell_target_defaults(thraskvell_editor_sync_test)
     gtest_discover_tests(thraskvell_editor_sync_test DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 600 LABELS threads)

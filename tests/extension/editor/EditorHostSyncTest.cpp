@@ -1,10 +1,12 @@
 #include "extension/EditorHostSync.h"
 #include "extension/ThraskVellAudioUnit.h"
+#include "tests/support/AllocationCounter.h"
 #include "ui/ThraskVellMainView.h"
 #include "ui/ThraskVellViewModel.h"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <string>
 #include <thread>
 #include <vector>
@@ -183,6 +185,30 @@ TEST_F(EditorHostSyncTest, AStaleHostEchoDuringADragIsIgnoredAndBadValuesAreRefu
     }
     EXPECT_EQ(unit->parameterTree()->valueForKey("sustain")->value(), 59.0f);
     EXPECT_EQ(heard, (std::vector<std::string>{"begin 4", "set 4 59", "end 4"}));
+}
+
+TEST_F(EditorHostSyncTest, HostAutomationOnTheAudioThreadAllocatesNothing) {
+    std::atomic<bool> go{false}, done{false};
+    std::thread audio([&] {
+        while (!go.load())
+            std::this_thread::yield();
+        const auto tree = unit->parameterTree();
+        for (int block = 0; block < 100; ++block)
+            for (AUParameterAddress address = 0; address < kParameterCount; ++address)
+                tree->parameterWithAddress(address)->setValue(static_cast<float>(block % 100));
+        done = true;
+    });
+    std::size_t allocations = 0;
+    {
+        test::AllocationScope scope;
+        go = true;
+        while (!done.load())
+            std::this_thread::yield();
+        allocations = scope.allocations();
+    }
+    audio.join();
+    EXPECT_EQ(allocations, 0u);
+    EXPECT_TRUE(heard.empty());
 }
 
 TEST(EditorHostSyncLifetime, DestroyingMidGestureEndsItAndStopsListening) {
