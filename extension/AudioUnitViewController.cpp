@@ -26,10 +26,15 @@ NSResult<std::shared_ptr<ThraskVellAudioUnit>>
 AudioUnitViewController::createAudioUnitWithComponentDescription(const AudioComponentDescription& description,
                                                                  NSError* error) {
     auto created = _makeUnit(description);
-    if (!created || !created.value()) {
-        NSError failure = created ? NSError{NSOSStatusErrorDomain, kAudioUnitErr_FailedInitialization,
-                                            "The audio unit could not be created."}
-                                  : created.error();
+    if (!created) {
+        if (error) *error = created.error();
+        return created.error();
+    }
+    if (!created.value()) {
+        NSError failure;
+        failure.domain = NSOSStatusErrorDomain;
+        failure.code = kAudioUnitErr_FailedInitialization;
+        failure.localizedDescription = "The audio unit could not be created.";
         if (error) *error = failure;
         return failure;
     }
