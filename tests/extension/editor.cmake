@@ -29,10 +29,14 @@ endif()
 # jalv cannot load a sanitized module, so the jalv editor test runs in plain builds only.
 find_program(THRASKVELL_JALV_GTK3 jalv.gtk3)
 if(TARGET thraskvell-xgrab AND NOT THRASKVELL_SANITIZE AND THRASKVELL_JALV_GTK3)
-    add_test(NAME thraskvell_editor_jalv
-             COMMAND ${CMAKE_CURRENT_LIST_DIR}/editor/jalv-editor.sh ${PROJECT_BINARY_DIR}/bin/ThraskVellStereo.lv2
-                     urn:thraskvell:fuzz:stereo $<TARGET_FILE:thraskvell-xgrab>)
-    set_tests_properties(thraskvell_editor_jalv PROPERTIES TIMEOUT 180 RUN_SERIAL TRUE SKIP_RETURN_CODE 77)
+    foreach(variant IN ITEMS Stereo Mono)
+        string(TOLOWER ${variant} uri_variant)
+        add_test(NAME thraskvell_editor_jalv_${uri_variant}
+                 COMMAND ${CMAKE_CURRENT_LIST_DIR}/editor/jalv-editor.sh ${PROJECT_BINARY_DIR}/bin/ThraskVell${variant}.lv2
+                         urn:thraskvell:fuzz:${uri_variant} $<TARGET_FILE:thraskvell-xgrab>)
+        set_tests_properties(thraskvell_editor_jalv_${uri_variant} PROPERTIES TIMEOUT 180 RUN_SERIAL TRUE
+                                                                              SKIP_RETURN_CODE 77)
+    endforeach()
 endif()
 
 # The CLAP editor in a minimal host on an X11 parent, under Xvfb.
