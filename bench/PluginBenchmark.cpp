@@ -20,8 +20,8 @@ void BM_BridgeDirect(benchmark::State& state) {
     const auto channels = static_cast<std::uint32_t>(state.range(0));
     const auto block = static_cast<std::uint32_t>(state.range(1));
     DSPBridge bridge;
-    for (const auto& spec : allParameters())
-        bridge.setParameter(spec.identifier, distinctSettings()[spec.address]);
+    for (const auto& definition : allParameters())
+        bridge.setParameter(definition.identifier, distinctSettings()[definition.address]);
     bridge.prepare(static_cast<int>(block), kRate, static_cast<int>(channels));
     const AUInternalRenderBlock render = bridge.internalRenderBlock();
     const auto in = testSignal(channels, block, kRate);
@@ -55,8 +55,8 @@ void BM_PluginProcess(benchmark::State& state) {
         state.SkipWithError("cannot load the CLAP plug-in");
         return;
     }
-    for (const auto& spec : allParameters())
-        instance.queueParameter(static_cast<clap_id>(spec.address), distinctSettings()[spec.address]);
+    for (const auto& definition : allParameters())
+        instance.queueParameter(static_cast<clap_id>(definition.address), distinctSettings()[definition.address]);
     auto in = testSignal(channels, block, kRate);
     Channels out(channels, std::vector<float>(block));
     float* inPointers[2] = {in[0].data(), channels > 1 ? in[1].data() : nullptr};

@@ -13,8 +13,8 @@ namespace {
 constexpr std::uint32_t kMaxChannels = 2;
 
 std::atomic<float>* slotFor(ThraskVellDSPKernel& kernel, std::string_view identifier) {
-    const ParameterSpec* spec = findParameter(identifier);
-    return spec ? &kernel.params[spec->address] : nullptr;
+    const ParameterSpec* definition = findParameter(identifier);
+    return definition ? &kernel.params[definition->address] : nullptr;
 }
 
 std::uint32_t byteSize(std::uint32_t frames) {

@@ -127,8 +127,8 @@ constexpr std::span<const ParameterSpec, kParameterCount> allParameters() {
 
 // Exact, case-sensitive match; nullptr for anything that is not one of the twelve identifiers.
 constexpr const ParameterSpec* findParameter(std::string_view identifier) {
-    for (const auto& spec : kParameterSpecs)
-        if (spec.identifier == identifier) return &spec;
+    for (const auto& definition : kParameterSpecs)
+        if (definition.identifier == identifier) return &definition;
     return nullptr;
 }
 
@@ -137,8 +137,8 @@ constexpr const ParameterSpec* findParameter(std::uint64_t address) {
 }
 
 constexpr std::optional<float> defaultValue(std::string_view identifier) {
-    const auto* spec = findParameter(identifier);
-    return spec ? std::optional<float>(spec->defaultValue) : std::nullopt;
+    const auto* definition = findParameter(identifier);
+    return definition ? std::optional<float>(definition->defaultValue) : std::nullopt;
 }
 
 // Word capitalisation as applied to identifiers, for any text.

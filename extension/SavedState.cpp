@@ -104,8 +104,8 @@ std::string stateToText(const StateDictionary& state) {
     Json object = Json::object();
     if (const auto version = state.find(kThraskVellStateVersionKey); version != state.end())
         object[version->first] = jsonValue(version->second);
-    for (const auto& spec : allParameters())
-        if (const auto entry = state.find(spec.identifier); entry != state.end())
+    for (const auto& definition : allParameters())
+        if (const auto entry = state.find(definition.identifier); entry != state.end())
             object[entry->first] = jsonValue(entry->second);
     for (const auto& [key, value] : state)
         if (!object.contains(key)) object[key] = jsonValue(value);

@@ -7,12 +7,12 @@ namespace thraskvell {
 std::shared_ptr<AUParameterTree> makeThraskVellParameterTree() {
     std::vector<std::shared_ptr<AUParameter>> children;
     children.reserve(kParameterCount);
-    for (const auto& spec : allParameters()) {
+    for (const auto& definition : allParameters()) {
         auto parameter = AUParameterTree::createParameter(
-            spec.identifier, wordCapitalised(spec.identifier), spec.address, spec.minValue, spec.maxValue,
-            spec.units, spec.unitName, spec.flags, std::nullopt, std::nullopt);
+            definition.identifier, wordCapitalised(definition.identifier), definition.address, definition.minValue, definition.maxValue,
+            definition.units, definition.unitName, definition.flags, std::nullopt, std::nullopt);
         // Not yet in a tree: this reaches no observer, and the bridge already holds the same default.
-        parameter->setValue(spec.defaultValue);
+        parameter->setValue(definition.defaultValue);
         children.push_back(std::move(parameter));
     }
     return AUParameterTree::createTreeWithChildren(std::move(children));

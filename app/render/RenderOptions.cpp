@@ -34,9 +34,9 @@ ParseResult usageError(std::string message) {
 
 std::string identifierList() {
     std::string list;
-    for (const auto& spec : allParameters()) {
+    for (const auto& definition : allParameters()) {
         if (!list.empty()) list += ", ";
-        list += spec.identifier;
+        list += definition.identifier;
     }
     return list;
 }
@@ -50,8 +50,8 @@ std::optional<ParameterSetting> parseSetting(std::string_view text, std::string&
     }
     const std::string_view identifier = text.substr(0, equals);
     const std::string_view valueText = text.substr(equals + 1);
-    const ParameterSpec* spec = findParameter(identifier);
-    if (!spec) {
+    const ParameterSpec* definition = findParameter(identifier);
+    if (!definition) {
         error = "unknown parameter '" + std::string(identifier) + "'; the parameters are " + identifierList();
         return std::nullopt;
     }
@@ -62,10 +62,10 @@ std::optional<ParameterSetting> parseSetting(std::string_view text, std::string&
         return std::nullopt;
     }
     // The bridge stores whatever it is given; keeping to the published range is the writer's job.
-    if (*value < spec->minValue || *value > spec->maxValue) {
+    if (*value < definition->minValue || *value > definition->maxValue) {
         std::ostringstream message;
-        message << "--set " << text << ": " << spec->identifier << " ranges from " << spec->minValue << " to "
-                << spec->maxValue;
+        message << "--set " << text << ": " << definition->identifier << " ranges from " << definition->minValue << " to "
+                << definition->maxValue;
         error = message.str();
         return std::nullopt;
     }

@@ -286,9 +286,9 @@ TEST_F(Render, BadSettingsAreUsageErrorsThatListTheParameters) {
     for (const char* setting : settings) {
         EXPECT_EQ(run({(dir / "in.wav").string(), (dir / "out.wav").string(), "--set", setting}), kExitUsage)
             << setting;
-        for (const auto& spec : allParameters())
-            EXPECT_NE(err.str().find(spec.identifier), std::string::npos)
-                << setting << " " << spec.identifier;
+        for (const auto& definition : allParameters())
+            EXPECT_NE(err.str().find(definition.identifier), std::string::npos)
+                << setting << " " << definition.identifier;
         EXPECT_FALSE(fs::exists(dir / "out.wav")) << setting;
     }
     for (const char* outOfRange : {"volume=250", "gate=-1"}) {

@@ -80,11 +80,11 @@ TEST(DSPBridge, NewBridgeHoldsTheDefaults) {
 
 TEST(DSPBridge, EachIdentifierReachesItsOwnSlotExactly) {
     DSPBridge bridge;
-    for (const auto& spec : allParameters())
-        bridge.setParameter(spec.identifier, 1.0f + float(spec.address));
-    for (const auto& spec : allParameters()) {
-        EXPECT_EQ(bridge.getParameter(spec.identifier), 1.0f + float(spec.address)) << spec.identifier;
-        EXPECT_EQ(bridge.kernel().params[spec.address].load(), 1.0f + float(spec.address)) << spec.identifier;
+    for (const auto& definition : allParameters())
+        bridge.setParameter(definition.identifier, 1.0f + float(definition.address));
+    for (const auto& definition : allParameters()) {
+        EXPECT_EQ(bridge.getParameter(definition.identifier), 1.0f + float(definition.address)) << definition.identifier;
+        EXPECT_EQ(bridge.kernel().params[definition.address].load(), 1.0f + float(definition.address)) << definition.identifier;
     }
 }
 
@@ -94,9 +94,9 @@ TEST(DSPBridge, IdentifiersAreCaseSensitiveAndUnknownOnesIgnored) {
         DSPBridge bridge;
         bridge.setParameter(stranger, 77.0f);
         EXPECT_EQ(bridge.getParameter(stranger), 0.0f) << stranger;
-        for (const auto& spec : allParameters())
-            EXPECT_EQ(bridge.getParameter(spec.identifier), spec.defaultValue)
-                << stranger << " → " << spec.identifier;
+        for (const auto& definition : allParameters())
+            EXPECT_EQ(bridge.getParameter(definition.identifier), definition.defaultValue)
+                << stranger << " → " << definition.identifier;
     }
 }
 

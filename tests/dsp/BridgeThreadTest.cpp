@@ -46,9 +46,9 @@ TEST(DSPBridgeThreads, ParametersWrittenFromOtherThreadsWhileRendering) {
     });
     std::thread automation([&] {
         for (int i = 0; i < kWrites; ++i) {
-            const auto& spec = allParameters()[static_cast<std::size_t>(i) % kParameterCount];
-            bridge.setParameter(spec.identifier, static_cast<float>(i % 101));
-            (void)bridge.getParameter(spec.identifier);
+            const auto& definition = allParameters()[static_cast<std::size_t>(i) % kParameterCount];
+            bridge.setParameter(definition.identifier, static_cast<float>(i % 101));
+            (void)bridge.getParameter(definition.identifier);
         }
     });
     automation.join();

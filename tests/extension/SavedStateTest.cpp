@@ -177,10 +177,10 @@ TEST(SavedState, TextIsAnObjectWithVersionAndOneNumberPerIdentifier) {
     const auto json = nlohmann::json::parse(unit->fullStateText());
     ASSERT_TRUE(json.is_object());
     EXPECT_EQ(json.at("thraskVellVersion"), "1.0.0");
-    for (const auto& spec : kParameterSpecs) {
-        ASSERT_TRUE(json.at(std::string(spec.identifier)).is_number()) << spec.identifier;
-        EXPECT_EQ(json.at(std::string(spec.identifier)).get<float>(),
-                  spec.identifier == "sustain" ? 72.5f : spec.defaultValue);
+    for (const auto& definition : kParameterSpecs) {
+        ASSERT_TRUE(json.at(std::string(definition.identifier)).is_number()) << definition.identifier;
+        EXPECT_EQ(json.at(std::string(definition.identifier)).get<float>(),
+                  definition.identifier == "sustain" ? 72.5f : definition.defaultValue);
     }
     const auto text = unit->fullStateText();
     EXPECT_LT(text.find("thraskVellVersion"), text.find("\"trim\"")) << "version first";

@@ -43,9 +43,9 @@ TEST(ThraskVellAudioUnit, StartsWithMonoBusesAtDefaultsAndTheTableAsTree) {
     const char* names[] = {"Trim",    "Gate",      "Volume",    "Tone",           "Sustain",   "Blend",
                            "Drymode", "Bassboost", "Asymmetry", "Dynamicsenable", "Threshold", "Ratio"};
     for (std::size_t i = 0; i < kParameterCount; ++i) {
-        const auto& spec = kParameterSpecs[i];
+        const auto& definition = kParameterSpecs[i];
         const auto& parameter = *parameters[i];
-        EXPECT_EQ(parameter.identifier(), spec.identifier);
+        EXPECT_EQ(parameter.identifier(), definition.identifier);
         EXPECT_EQ(parameter.displayName(), names[i]);
         EXPECT_EQ(parameter.address(), i);
         EXPECT_EQ(parameter.minValue(), 0.0f);
@@ -55,8 +55,8 @@ TEST(ThraskVellAudioUnit, StartsWithMonoBusesAtDefaultsAndTheTableAsTree) {
         EXPECT_EQ(parameter.flags(), 0xC0000000u);
         EXPECT_FALSE(parameter.valueStrings());
         EXPECT_FALSE(parameter.dependentParameters());
-        EXPECT_EQ(parameter.value(), spec.defaultValue) << spec.identifier;
-        EXPECT_EQ(unit->dspBridge().getParameter(spec.identifier), spec.defaultValue) << spec.identifier;
+        EXPECT_EQ(parameter.value(), definition.defaultValue) << definition.identifier;
+        EXPECT_EQ(unit->dspBridge().getParameter(definition.identifier), definition.defaultValue) << definition.identifier;
     }
     EXPECT_EQ(tree->parameterWithAddress(7)->identifier(), "bassBoost");
     EXPECT_EQ(tree->valueForKey("trim")->value(), 50.0f);

@@ -26,8 +26,8 @@ protected:
         return instance;
     }
     static void queueAll(ClapInstance& instance, const Settings& settings) {
-        for (const auto& spec : allParameters())
-            instance.queueParameter(static_cast<clap_id>(spec.address), settings[spec.address]);
+        for (const auto& definition : allParameters())
+            instance.queueParameter(static_cast<clap_id>(definition.address), settings[definition.address]);
     }
     // Plays the signal in the given blocks; parameters queued before the call arrive with the first.
     // Counts the allocations made inside the plug-in's process calls.
@@ -72,17 +72,17 @@ TEST_P(ClapHostTest, PublishesParametersAndAudioPorts) {
     const auto* params = instance->params();
     ASSERT_NE(params, nullptr);
     ASSERT_EQ(params->count(instance->plugin()), kParameterCount);
-    for (const auto& spec : allParameters()) {
+    for (const auto& definition : allParameters()) {
         clap_param_info_t info{};
-        ASSERT_TRUE(params->get_info(instance->plugin(), static_cast<std::uint32_t>(spec.address), &info));
-        EXPECT_EQ(info.id, spec.address);
-        EXPECT_EQ(std::string(info.name), std::string(spec.name));
+        ASSERT_TRUE(params->get_info(instance->plugin(), static_cast<std::uint32_t>(definition.address), &info));
+        EXPECT_EQ(info.id, definition.address);
+        EXPECT_EQ(std::string(info.name), std::string(definition.name));
         EXPECT_EQ(info.min_value, 0.0);
         EXPECT_EQ(info.max_value, 100.0);
-        EXPECT_EQ(info.default_value, spec.defaultValue);
+        EXPECT_EQ(info.default_value, definition.defaultValue);
         EXPECT_TRUE(info.flags & CLAP_PARAM_IS_AUTOMATABLE);
         EXPECT_FALSE(info.flags & CLAP_PARAM_IS_STEPPED) << "switches stay plain 0..100 parameters";
-        EXPECT_EQ(instance->parameterValue(info.id), spec.defaultValue);
+        EXPECT_EQ(instance->parameterValue(info.id), definition.defaultValue);
     }
     const auto* ports = instance->ports();
     ASSERT_NE(ports, nullptr);
@@ -132,9 +132,9 @@ TEST_P(ClapHostTest, SavedStateRestoresEveryParameterExactlyAndTheSameSound) {
 
     auto fresh = instantiate();
     ASSERT_TRUE(fresh->loadState(saved));
-    for (const auto& spec : allParameters())
-        EXPECT_EQ(fresh->parameterValue(static_cast<clap_id>(spec.address)), settings[spec.address])
-            << spec.identifier;
+    for (const auto& definition : allParameters())
+        EXPECT_EQ(fresh->parameterValue(static_cast<clap_id>(definition.address)), settings[definition.address])
+            << definition.identifier;
     ASSERT_TRUE(fresh->activate(kRate, kMaxBlock));
     const auto input = testSignal(GetParam().channels, 3 * kMaxBlock, kRate);
     const std::vector<std::size_t> blocks(3, kMaxBlock);

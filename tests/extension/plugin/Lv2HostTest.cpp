@@ -141,8 +141,8 @@ public:
         return nullptr;
     }
     void setAll(const Settings& s) {
-        for (const auto& spec : allParameters())
-            *control(std::string(spec.identifier)) = s[spec.address];
+        for (const auto& definition : allParameters())
+            *control(std::string(definition.identifier)) = s[definition.address];
     }
 
     // Plays the whole signal in the given host block sizes; bounded blocks up to maxBlock.
@@ -217,17 +217,17 @@ TEST_P(Lv2HostTest, PublishesTheParameterTableAsControlPorts) {
     auto instance = instantiate();
     EXPECT_EQ(instance->audioInputs(), channels);
     EXPECT_EQ(instance->audioOutputs(), channels);
-    for (const auto& spec : allParameters()) {
-        Node symbol(lilv_new_string(_world.get(), std::string(spec.identifier).c_str()));
+    for (const auto& definition : allParameters()) {
+        Node symbol(lilv_new_string(_world.get(), std::string(definition.identifier).c_str()));
         const LilvPort* port = lilv_plugin_get_port_by_symbol(_plugin, symbol.get());
-        ASSERT_NE(port, nullptr) << spec.identifier;
+        ASSERT_NE(port, nullptr) << definition.identifier;
         LilvNode *def = nullptr, *min = nullptr, *max = nullptr;
         lilv_port_get_range(_plugin, port, &def, &min, &max);
-        EXPECT_EQ(lilv_node_as_float(def), spec.defaultValue) << spec.identifier;
+        EXPECT_EQ(lilv_node_as_float(def), definition.defaultValue) << definition.identifier;
         EXPECT_EQ(lilv_node_as_float(min), 0.0f);
         EXPECT_EQ(lilv_node_as_float(max), 100.0f);
         Node name(lilv_port_get_name(_plugin, port));
-        EXPECT_EQ(lilv_node_as_string(name.get()), std::string(spec.name));
+        EXPECT_EQ(lilv_node_as_string(name.get()), std::string(definition.name));
         lilv_node_free(def);
         lilv_node_free(min);
         lilv_node_free(max);
@@ -294,10 +294,10 @@ TEST_P(Lv2HostTest, SavedStateRestoresIntoAFreshInstanceAndSoundsTheSame) {
     lilv_state_free(saved);
 
     // The JSON text of the full state holds every parameter at its exact value.
-    for (const auto& spec : allParameters()) {
-        const auto stored = jsonNumber(turtle, spec.identifier);
-        ASSERT_TRUE(stored.has_value()) << spec.identifier << " missing in\n" << turtle;
-        EXPECT_EQ(*stored, settings[spec.address]) << spec.identifier;
+    for (const auto& definition : allParameters()) {
+        const auto stored = jsonNumber(turtle, definition.identifier);
+        ASSERT_TRUE(stored.has_value()) << definition.identifier << " missing in\n" << turtle;
+        EXPECT_EQ(*stored, settings[definition.address]) << definition.identifier;
     }
 
     LilvState* reopened = lilv_state_new_from_string(_world.get(), _host.uridMap(), turtle.c_str());

@@ -47,8 +47,8 @@ using Settings = std::array<float, kParameterCount>;
 
 inline Settings defaultSettings() {
     Settings s{};
-    for (const auto& spec : allParameters())
-        s[spec.address] = spec.defaultValue;
+    for (const auto& definition : allParameters())
+        s[definition.address] = definition.defaultValue;
     return s;
 }
 
@@ -82,8 +82,8 @@ inline Channels testSignal(std::uint32_t channels, std::size_t frames, double ra
 class ReferenceBridge {
 public:
     explicit ReferenceBridge(const Settings& settings) {
-        for (const auto& spec : allParameters())
-            _bridge.setParameter(spec.identifier, settings[spec.address]);
+        for (const auto& definition : allParameters())
+            _bridge.setParameter(definition.identifier, settings[definition.address]);
         _render = _bridge.internalRenderBlock();
     }
 

@@ -166,10 +166,10 @@ public:
     // Parameters travel normalised, as hosts send them; they arrive with the next block.
     void queueSettings(const Settings& settings) {
         _changes.queues.clear();
-        for (const auto& spec : allParameters())
+        for (const auto& definition : allParameters())
             _changes.queues.push_back({&ParameterChanges::Queue::kTable,
-                                       static_cast<v3_param_id>(spec.address),
-                                       settings[spec.address] / 100.0});
+                                       static_cast<v3_param_id>(definition.address),
+                                       settings[definition.address] / 100.0});
     }
 
     Channels play(const Channels& input, const std::vector<std::size_t>& blocks) {
@@ -307,15 +307,15 @@ TEST_P(Vst3LoadTest, FactoryClassBusesAndParametersMatchTheVariant) {
         ASSERT_EQ(v3_cpp_obj_query_interface(component, v3_edit_controller_iid, &controller), V3_OK);
     ASSERT_NE(controller, nullptr);
     ASSERT_GE(v3_cpp_obj(controller)->get_parameter_count(controller), static_cast<int32_t>(kParameterCount));
-    for (const auto& spec : allParameters()) {
+    for (const auto& definition : allParameters()) {
         v3_param_info info{};
         ASSERT_EQ(
-            v3_cpp_obj(controller)->get_parameter_info(controller, static_cast<int32_t>(spec.address), &info),
+            v3_cpp_obj(controller)->get_parameter_info(controller, static_cast<int32_t>(definition.address), &info),
             V3_OK);
-        EXPECT_EQ(info.param_id, spec.address);
-        EXPECT_EQ(narrow(info.title), std::string(spec.name));
+        EXPECT_EQ(info.param_id, definition.address);
+        EXPECT_EQ(narrow(info.title), std::string(definition.name));
         EXPECT_EQ(info.step_count, 0) << "switches stay plain 0..100 parameters";
-        EXPECT_DOUBLE_EQ(info.default_normalised_value, spec.defaultValue / 100.0);
+        EXPECT_DOUBLE_EQ(info.default_normalised_value, definition.defaultValue / 100.0);
         EXPECT_DOUBLE_EQ(
             v3_cpp_obj(controller)->normalised_parameter_to_plain(controller, info.param_id, 1.0), 100.0);
     }
@@ -365,14 +365,14 @@ TEST_P(Vst3LoadTest, SavedStateRestoresEveryParameterExactly) {
     Vst3Instance fresh(_factory, info.class_id);
     ASSERT_TRUE(fresh.valid());
     fresh.loadState(saved);
-    for (const auto& spec : allParameters()) {
+    for (const auto& definition : allParameters()) {
         const double normalised =
             v3_cpp_obj(fresh.controller())
-                ->get_parameter_normalised(fresh.controller(), static_cast<v3_param_id>(spec.address));
+                ->get_parameter_normalised(fresh.controller(), static_cast<v3_param_id>(definition.address));
         const double plain = v3_cpp_obj(fresh.controller())
                                  ->normalised_parameter_to_plain(
-                                     fresh.controller(), static_cast<v3_param_id>(spec.address), normalised);
-        EXPECT_EQ(static_cast<float>(plain), settings[spec.address]) << spec.identifier;
+                                     fresh.controller(), static_cast<v3_param_id>(definition.address), normalised);
+        EXPECT_EQ(static_cast<float>(plain), settings[definition.address]) << definition.identifier;
     }
     ASSERT_TRUE(fresh.start(48000.0, 128));
     const auto input = testSignal(GetParam().channels, 512);
