@@ -28,6 +28,21 @@ extern "C" const char* __asan_default_options() {
     return "alloc_dealloc_mismatch=0";
 }
 
+// The font libraries keep process-lifetime caches (as in the UI tests). Cairo's X11 backend keeps a
+// 32-byte record per window it has drawn an image onto, which DGL's display teardown never releases:
+// known, outside our code, and shown to be flat in RSS by the open/close test in plain builds.
+extern "C" const char* __lsan_default_suppressions();
+extern "C" const char* __lsan_default_suppressions() {
+    return "leak:libfontconfig.so\n"
+           "leak:libpango-1.0.so\n"
+           "leak:libpangocairo-1.0.so\n"
+           "leak:libpangoft2-1.0.so\n"
+           "leak:libglib-2.0.so\n"
+           "leak:libgobject-2.0.so\n"
+           "leak:libharfbuzz.so\n"
+           "leak:libcairo.so\n";
+}
+
 namespace thraskvell::test {
 namespace {
 
@@ -273,7 +288,12 @@ TEST_F(ClapEditorTest, OpeningAndClosingFiftyTimesKeepsTheProcessFlat) {
     }
     const long growth = residentKilobytes() - afterWarmUp;
     std::printf("resident growth over the last 40 rounds: %ld KiB\n", growth);
+#if defined(__SANITIZE_ADDRESS__)
+    // AddressSanitizer holds freed memory in quarantine, so RSS grows; LeakSanitizer judges instead.
+    (void)growth;
+#else
     EXPECT_LT(growth, 4096);
+#endif
 }
 
 } // namespace
