@@ -64,6 +64,19 @@ template <typename... Parts> int fail(std::ostream& err, const Parts&... parts) 
     return kExitFailure;
 }
 
+// Runs a render, turning the errors a render can meet into a message and the failure status.
+template <typename Render> int reportingFailures(std::ostream& err, Render&& render) {
+    try {
+        return render();
+    } catch (const AudioFileError& e) {
+        return fail(err, e.what());
+    } catch (const ProcessingError& e) {
+        return fail(err, e.what());
+    } catch (const std::bad_alloc&) {
+        return fail(err, "out of memory");
+    }
+}
+
 } // namespace
 
 int renderFile(const RenderOptions& options, std::ostream& err, const RunEnvironment& env) {
@@ -72,7 +85,7 @@ int renderFile(const RenderOptions& options, std::ostream& err, const RunEnviron
             << "); refusing to overwrite the input\n";
         return kExitUsage;
     }
-    try {
+    return reportingFailures(err, [&] {
         AudioFileReader reader(options.input);
         if (reader.channels() > 2)
             return fail(err, options.input, " has ", reader.channels(),
@@ -97,17 +110,11 @@ int renderFile(const RenderOptions& options, std::ostream& err, const RunEnviron
         writer.commit();
         if (options.savePreset) state.save(*options.savePreset);
         return kExitSuccess;
-    } catch (const AudioFileError& e) {
-        return fail(err, e.what());
-    } catch (const ProcessingError& e) {
-        return fail(err, e.what());
-    } catch (const std::bad_alloc&) {
-        return fail(err, "out of memory");
-    }
+    });
 }
 
 int renderDemo(const RenderOptions& options, std::ostream& err, const RunEnvironment& env) {
-    try {
+    return reportingFailures(err, [&] {
         const RenderState state(options);
         DemoRiff demo(options.blockSize);
         applySettings(demo.bridge(), state.settings());
@@ -128,13 +135,7 @@ int renderDemo(const RenderOptions& options, std::ostream& err, const RunEnviron
         writer.commit();
         if (options.savePreset) state.save(*options.savePreset);
         return kExitSuccess;
-    } catch (const AudioFileError& e) {
-        return fail(err, e.what());
-    } catch (const ProcessingError& e) {
-        return fail(err, e.what());
-    } catch (const std::bad_alloc&) {
-        return fail(err, "out of memory");
-    }
+    });
 }
 
 int runRenderer(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
