@@ -8,8 +8,8 @@ namespace thraskvell {
 
 ThraskVellViewModel::ParameterMap ThraskVellViewModel::placeholders() {
     ParameterMap map;
-    for (const auto& spec : allParameters())
-        map.emplace(std::string(spec.identifier), spec.defaultValue);
+    for (const auto& definition : allParameters())
+        map.emplace(std::string(definition.identifier), definition.defaultValue);
     return map;
 }
 

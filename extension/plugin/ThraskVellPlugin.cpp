@@ -56,11 +56,11 @@ protected:
 
     // Main. Index = address, symbol = identifier; switches stay plain 0..100 parameters.
     void initParameter(uint32_t index, Parameter& parameter) override {
-        const ParameterSpec& spec = allParameters()[index];
+        const ParameterSpec& definition = allParameters()[index];
         parameter.hints = kParameterIsAutomatable;
-        parameter.name = std::string(spec.name).c_str();
-        parameter.symbol = std::string(spec.identifier).c_str();
-        parameter.ranges = ParameterRanges(spec.defaultValue, spec.minValue, spec.maxValue);
+        parameter.name = std::string(definition.name).c_str();
+        parameter.symbol = std::string(definition.identifier).c_str();
+        parameter.ranges = ParameterRanges(definition.defaultValue, definition.minValue, definition.maxValue);
     }
 
     // Main. The unit's full state as JSON text; an editor would never need it.

@@ -31,8 +31,8 @@ TEST_F(ViewModelTest, WithoutTreeShowsPlaceholdersAndEditsOnlyTheDisplay) {
     auto model = makeModel(false);
     EXPECT_FALSE(model->observerToken().has_value());
     ASSERT_EQ(model->params().size(), kParameterCount);
-    for (const auto& spec : allParameters())
-        EXPECT_EQ(model->value(spec.identifier), spec.defaultValue) << spec.identifier;
+    for (const auto& definition : allParameters())
+        EXPECT_EQ(model->value(definition.identifier), definition.defaultValue) << definition.identifier;
 
     model->setParameterValue("tone", 12.0f);
     EXPECT_EQ(model->value("tone"), 12.0f);
@@ -41,15 +41,15 @@ TEST_F(ViewModelTest, WithoutTreeShowsPlaceholdersAndEditsOnlyTheDisplay) {
 
 TEST_F(ViewModelTest, ConstructionReadsNonDefaultTreeValues) {
     source = std::make_shared<test::TestParameterSource>(true);
-    for (const auto& spec : allParameters())
+    for (const auto& definition : allParameters())
         source->parameterTree()
-            ->valueForKey(spec.identifier)
-            ->setValue(static_cast<float>(spec.address) * 7.0f + 1.0f);
+            ->valueForKey(definition.identifier)
+            ->setValue(static_cast<float>(definition.address) * 7.0f + 1.0f);
     auto model = ThraskVellViewModel::make(source, queue);
     EXPECT_TRUE(model->observerToken().has_value());
-    for (const auto& spec : allParameters())
-        EXPECT_EQ(model->value(spec.identifier), static_cast<float>(spec.address) * 7.0f + 1.0f)
-            << spec.identifier;
+    for (const auto& definition : allParameters())
+        EXPECT_EQ(model->value(definition.identifier), static_cast<float>(definition.address) * 7.0f + 1.0f)
+            << definition.identifier;
     EXPECT_EQ(queue.pendingCount(), 0u);
 }
 
