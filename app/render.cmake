@@ -11,6 +11,7 @@ add_library(thraskvell_render_core STATIC
     ${CMAKE_CURRENT_LIST_DIR}/render/Processing.cpp
     ${CMAKE_CURRENT_LIST_DIR}/render/Renderer.cpp
     ${CMAKE_CURRENT_LIST_DIR}/render/Preset.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/render/TemporaryFile.cpp
 )
 target_include_directories(thraskvell_render_core PUBLIC ${PROJECT_SOURCE_DIR})
 target_link_libraries(thraskvell_render_core PUBLIC thraskvell_dsp thraskvell_riff thraskvell_extension

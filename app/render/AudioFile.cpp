@@ -1,4 +1,5 @@
 #include "app/render/AudioFile.h"
+#include "app/render/TemporaryFile.h"
 
 #include <sndfile.h>
 
@@ -116,17 +117,11 @@ AudioFileWriter::AudioFileWriter(const fs::path& destination, int sampleRate, in
     : destination_(destination) {
     const int format = outputFormatFor(destination, sampleRate, channels);
 
-    const fs::path directory = destination.has_parent_path() ? destination.parent_path() : fs::path(".");
-    std::string name(1, '.');
-    name.append(destination.filename().string()).append(".XXXXXX");
-    std::string pattern = (directory / name).string();
-    const int fd = mkstemp(pattern.data());
-    if (fd < 0) throw AudioFileError("cannot write in " + quoted(directory) + ": " + std::strerror(errno));
-    temporary_ = pattern;
-    // mkstemp creates the file private; the finished output should get the permissions any new file would.
-    const mode_t mask = umask(0);
-    umask(mask);
-    fchmod(fd, 0666 & ~mask);
+    const TemporaryFile temporary = createTemporaryBeside(destination);
+    if (temporary.descriptor < 0)
+        throw AudioFileError("cannot write " + quoted(destination) + ": " + std::strerror(errno));
+    temporary_ = temporary.path;
+    const int fd = temporary.descriptor;
 
     SF_INFO info{};
     info.samplerate = sampleRate;

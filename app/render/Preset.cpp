@@ -1,4 +1,5 @@
 #include "app/render/Preset.h"
+#include "app/render/TemporaryFile.h"
 
 #include "extension/SavedState.h"
 
@@ -53,9 +54,9 @@ std::vector<ParameterSetting> RenderState::settings() const {
 
 void RenderState::save(const std::filesystem::path& path) const {
     const std::string text = unit_->fullStateText();
-    const auto directory = path.has_parent_path() ? path.parent_path() : std::filesystem::path(".");
-    std::string temporary = (directory / ("." + path.filename().string() + ".XXXXXX")).string();
-    const int fd = ::mkstemp(temporary.data());
+    const TemporaryFile temporaryFile = createTemporaryBeside(path);
+    const std::string& temporary = temporaryFile.path;
+    const int fd = temporaryFile.descriptor;
     if (fd < 0) throw PresetError("cannot write preset " + path.string() + ": " + std::strerror(errno));
     bool written = true;
     for (std::size_t done = 0; done < text.size() && written;) {
@@ -64,10 +65,6 @@ void RenderState::save(const std::filesystem::path& path) const {
         written = n > 0;
         if (written) done += std::size_t(n);
     }
-    // mkstemp makes the file private; a preset is an ordinary document, so the umask decides.
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    written = written && ::fchmod(fd, 0666 & ~mask) == 0;
     written = ::close(fd) == 0 && written;
     if (!written || std::rename(temporary.c_str(), path.c_str()) != 0) {
         const std::string reason = std::strerror(errno);
