@@ -1,6 +1,6 @@
 #include "app/StandaloneAudioEngine.h"
 
-#include "extension/ThraskVellParameterTree.h"
+#include "parameters/ThraskVellParameterTree.h"
 
 #include <cstdio>
 #include <stdexcept>

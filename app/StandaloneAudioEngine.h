@@ -21,7 +21,7 @@
 
 #include "app/BassRiffGenerator.h"
 #include "dsp/DSPBridge.h"
-#include "extension/ThraskVellParameterSource.h"
+#include "parameters/ThraskVellParameterSource.h"
 #include "platform/AUParameterTree.h"
 #include "platform/AVAudioEngine.h"
 #include "platform/MainThreadQueue.h"

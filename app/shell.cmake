@@ -11,13 +11,6 @@ target_include_directories(thraskvell_shell PUBLIC ${PROJECT_SOURCE_DIR})
 target_link_libraries(thraskvell_shell PUBLIC thraskvell_standalone_engine thraskvell_ui)
 thraskvell_target_defaults(thraskvell_shell)
 
-set(DPF_ROOT_DIR /usr/share/dpf CACHE PATH "DISTRHO Plugin Framework sources (Debian package dpf-source)")
-if(NOT COMMAND dpf__add_dgl_cairo)
-    if(NOT EXISTS ${DPF_ROOT_DIR}/cmake/DPF-plugin.cmake)
-        message(FATAL_ERROR "DPF not found in ${DPF_ROOT_DIR}; install dpf-source (scripts/install-deps.sh)")
-    endif()
-    include(${DPF_ROOT_DIR}/cmake/DPF-plugin.cmake)
-endif()
 dpf__add_dgl_cairo()
 find_package(X11 REQUIRED)
 

@@ -1,6 +1,6 @@
 // Repaint costs of the editor at its 550 × 750 size: a full frame (what a host's expose costs) and
 // a knob-drag frame (pointer move, dirty region, partial repaint).
-#include "extension/ThraskVellParameterTree.h"
+#include "parameters/ThraskVellParameterTree.h"
 #include "ui/ThraskVellMainView.h"
 
 #include <benchmark/benchmark.h>

@@ -1,6 +1,4 @@
 # The plug-in editor's idle callback and paint while a host automates every parameter.
-if(TARGET thraskvell_editor)
-    thraskvell_benchmark(thraskvell_editor_benchmark
-        SOURCES ${CMAKE_CURRENT_LIST_DIR}/EditorBenchmark.cpp
-        LIBS thraskvell_editor)
-endif()
+thraskvell_benchmark(thraskvell_editor_benchmark
+    SOURCES ${CMAKE_CURRENT_LIST_DIR}/EditorBenchmark.cpp
+    LIBS thraskvell_editor)

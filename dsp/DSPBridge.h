@@ -13,7 +13,7 @@
 #pragma once
 
 #include "dsp/ThraskVellDSPKernel.h"
-#include "platform/AudioTypes.h"
+#include "dsp/AudioTypes.h"
 
 #include <array>
 #include <memory>

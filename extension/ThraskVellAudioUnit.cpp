@@ -1,6 +1,6 @@
 #include "extension/ThraskVellAudioUnit.h"
 
-#include "extension/ThraskVellParameterTree.h"
+#include "parameters/ThraskVellParameterTree.h"
 
 #include <cstdio>
 #include <unistd.h>

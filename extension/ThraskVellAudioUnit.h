@@ -15,7 +15,7 @@
 
 #include "dsp/DSPBridge.h"
 #include "extension/SavedState.h"
-#include "extension/ThraskVellParameterSource.h"
+#include "parameters/ThraskVellParameterSource.h"
 #include "platform/AUAudioUnit.h"
 #include "platform/AUParameterTree.h"
 

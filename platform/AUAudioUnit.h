@@ -11,7 +11,7 @@
 #pragma once
 
 #include "platform/AVAudioFormat.h"
-#include "platform/AudioTypes.h"
+#include "dsp/AudioTypes.h"
 #include "platform/NSError.h"
 #include "platform/StateDictionary.h"
 

@@ -21,7 +21,7 @@
 #pragma once
 
 #include "platform/AVAudioFormat.h"
-#include "platform/AudioTypes.h"
+#include "dsp/AudioTypes.h"
 #include "platform/NSError.h"
 
 #include <atomic>

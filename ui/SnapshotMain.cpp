@@ -1,6 +1,6 @@
 // thraskvell-snapshot: renders the editor without a display into a PNG, for documentation and
 // review. The values go through a real parameter tree and the view model, as in the plug-in.
-#include "extension/ThraskVellParameterTree.h"
+#include "parameters/ThraskVellParameterTree.h"
 #include "ui/ThraskVellMainView.h"
 
 #include <CLI/CLI.hpp>

@@ -13,7 +13,7 @@
 // mailbox, which neither allocates nor blocks, and the change is applied on the main thread.
 #pragma once
 
-#include "extension/ThraskVellParameterSource.h"
+#include "parameters/ThraskVellParameterSource.h"
 #include "platform/MainThreadQueue.h"
 #include "platform/Observable.h"
 

@@ -1,7 +1,7 @@
 // Buffers and lists for driving a DSPBridge the way a host does.
 #pragma once
 
-#include "platform/AudioTypes.h"
+#include "dsp/AudioTypes.h"
 
 #include <cmath>
 #include <cstdint>

@@ -1,5 +1,5 @@
 #include "extension/ThraskVellAudioUnit.h"
-#include "extension/ThraskVellParameterTree.h"
+#include "parameters/ThraskVellParameterTree.h"
 #include "tests/dsp/BridgeTestSupport.h"
 #include "tests/extension/StderrCapture.h"
 

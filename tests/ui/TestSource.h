@@ -2,8 +2,8 @@
 // with no bridge behind it, so values written to it are simply stored.
 #pragma once
 
-#include "extension/ThraskVellParameterSource.h"
-#include "extension/ThraskVellParameterTree.h"
+#include "parameters/ThraskVellParameterSource.h"
+#include "parameters/ThraskVellParameterTree.h"
 
 #include <memory>
 

@@ -1,4 +1,4 @@
-#include "extension/ThraskVellParameterTree.h"
+#include "parameters/ThraskVellParameterTree.h"
 
 #include <vector>
 
