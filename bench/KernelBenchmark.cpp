@@ -1,7 +1,7 @@
-// The kernel against its literal reference, in one program so the ratios come from one run.
+// The kernel against the portable literal chain, in one program so the ratios come from one run.
 // Counters: ns per frame and the multiple of real time at 48 kHz.
+#include "dsp/PortableKernel.h"
 #include "dsp/ThraskVellDSPKernel.h"
-#include "tests/dsp/KernelReference.h"
 
 #include <benchmark/benchmark.h>
 
@@ -65,8 +65,7 @@ void runKernel(benchmark::State& state, Path path, int channels, Signal signal) 
             if (path == Path::Optimised)
                 kernel.processBlock(inPtr.data(), outPtr.data(), channels, kBlock);
             else
-                thraskvell::test::referenceProcessBlock(kernel, inPtr.data(), outPtr.data(), channels,
-                                                        kBlock);
+                thraskvell::processBlockPortable(kernel, inPtr.data(), outPtr.data(), channels, kBlock);
         }
         benchmark::DoNotOptimize(out[0].data());
         benchmark::ClobberMemory();

@@ -12,8 +12,8 @@
 //    lock, system call or exception.
 #pragma once
 
-#include "dsp/ThraskVellDSPKernel.h"
 #include "dsp/AudioTypes.h"
+#include "dsp/ThraskVellDSPKernel.h"
 
 #include <array>
 #include <memory>

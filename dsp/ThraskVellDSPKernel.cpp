@@ -1,18 +1,17 @@
 #include "dsp/ThraskVellDSPKernel.h"
 
+#include "dsp/PortableKernel.h"
+#ifndef THRASKVELL_PORTABLE_KERNEL
 #include "dsp/VectorTanh.h"
 
 #include <emmintrin.h>
+#endif
 
 #include <cmath>
 
 namespace thraskvell {
 
 namespace {
-
-// Below this a decaying gain or reduction only creeps through denormals towards zero; taking it to
-// zero at once keeps the render cost flat on silence.
-constexpr float kDenormalFloor = 1e-37f;
 
 // The low-pass design has no stable section at or above half the rate (nor near 0 Hz, where the
 // single-precision cosine reaches 1), so the pre-clip cutoff is kept inside these fractions.
@@ -21,6 +20,11 @@ constexpr float kPreClipMinFraction = 0.001f;
 
 // Rates below this would put the fixed 1 kHz tone sections near half the rate.
 constexpr double kMinSampleRate = 8000.0;
+
+#ifndef THRASKVELL_PORTABLE_KERNEL
+// Below this a decaying gain or reduction only creeps through denormals towards zero; taking it to
+// zero at once keeps the render cost flat on silence.
+constexpr float kDenormalFloor = 1e-37f;
 
 inline bool finite(const Biquad& f) {
     return std::isfinite(f.b0) && std::isfinite(f.b1) && std::isfinite(f.b2) && std::isfinite(f.a1) &&
@@ -464,6 +468,7 @@ template <int N> void processGroup(const Group& g, const BlockSettings& s, int f
     st.up1.x2 = _mm_setzero_ps();
     st.store(g);
 }
+#endif
 
 } // namespace
 
@@ -544,6 +549,9 @@ void ThraskVellDSPKernel::updateDSPParameters() {
 
 void ThraskVellDSPKernel::processBlock(const float* const* inputs, float* const* outputs, int channelCount,
                                        int frameCount) {
+#ifdef THRASKVELL_PORTABLE_KERNEL
+    processBlockPortable(*this, inputs, outputs, channelCount, frameCount);
+#else
     updateDSPParameters();
     const float gate = params[kGate].load();
     if (frameCount < 1 || inputs == nullptr || outputs == nullptr) return;
@@ -605,6 +613,7 @@ void ThraskVellDSPKernel::processBlock(const float* const* inputs, float* const*
         for (int l = 0; l < group.count; ++l)
             clearIfPoisoned(*group.states[l]);
     }
+#endif
 }
 
 } // namespace thraskvell

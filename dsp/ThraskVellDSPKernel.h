@@ -10,18 +10,19 @@
 //  - updateDSPParameters / processBlock: the audio thread. No allocation, lock, system call or
 //    exception.
 //
-// processBlock runs up to four channels in SIMD lanes and the chain in pipelined stages over short
-// chunks; every lane operation is the per-sample chain's own single-precision operation in its own
-// order (tanh included, see dsp/VectorTanh.h), so the output is bit-identical to the literal chain
-// kept in tests/dsp/KernelReference.
+// Where SSE2 exists, processBlock runs up to four channels in SIMD lanes and the chain in pipelined
+// stages over short chunks; every lane operation is the per-sample chain's own single-precision
+// operation in its own order (tanh included, see dsp/VectorTanh.h), so the output is bit-identical
+// to the literal chain of dsp/PortableKernel.h. Elsewhere, or when built with
+// THRASKVELL_PORTABLE_KERNEL, processBlock is that literal chain.
 //
-// Robustness beyond the literal chain: a non-finite input sample enters as 0, and a channel whose
+// Robustness, on both paths: a non-finite input sample enters as 0, and a channel whose
 // state would turn non-finite is cleared (memories and detectors; coefficients kept) at the end of
 // the block, and a non-finite output sample is written as 0, so one bad sample or setting never
 // silences a channel for good. Gate gain and compressor reduction decaying below 1e-37 are taken
 // to 0 rather than crawling through denormals. prepare refuses non-finite rates and rates below
-// 8 kHz; the pre-clip cutoff is kept between 0.001 and 0.49 times the rate. Ordinary finite audio is
-// processed bit-identically to the literal chain.
+// 8 kHz; the pre-clip cutoff is kept between 0.001 and 0.49 times the rate. Ordinary finite audio
+// never meets these mends.
 #pragma once
 
 #include "dsp/Biquad.h"
@@ -32,6 +33,13 @@
 #include <vector>
 
 namespace thraskvell {
+
+// Whether processBlock runs the SSE2 path (true) or the portable chain itself (false).
+#ifdef THRASKVELL_PORTABLE_KERNEL
+inline constexpr bool kSimdKernel = false;
+#else
+inline constexpr bool kSimdKernel = true;
+#endif
 
 struct ChannelState {
     Biquad upsampleLowpass1;

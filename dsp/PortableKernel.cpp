@@ -1,8 +1,8 @@
-#include "tests/dsp/KernelReference.h"
+#include "dsp/PortableKernel.h"
 
 #include <cmath>
 
-namespace thraskvell::test {
+namespace thraskvell {
 
 namespace {
 
@@ -48,8 +48,8 @@ void clearIfPoisoned(ChannelState& s) {
 
 } // namespace
 
-void referenceProcessBlock(ThraskVellDSPKernel& kn, const float* const* inputs, float* const* outputs,
-                           int channelCount, int frameCount) {
+void processBlockPortable(ThraskVellDSPKernel& kn, const float* const* inputs, float* const* outputs,
+                          int channelCount, int frameCount) {
     kn.updateDSPParameters();
     const float gate = kn.params[kGate].load();
     if (frameCount < 1 || inputs == nullptr || outputs == nullptr) return;
@@ -61,7 +61,7 @@ void referenceProcessBlock(ThraskVellDSPKernel& kn, const float* const* inputs, 
             const float raw = inputs[k][i];
             const float x = std::isfinite(raw) ? raw : 0.0f;
 
-            const float level = 20.0f * log10f(fabsf(x) + 1e-15f);
+            const float level = 20.0f * std::log10(std::fabs(x) + 1e-15f);
             const float q = 0.99f * s.gateEnvelopeDb + 0.01f * level;
             s.gateEnvelopeDb = level >= q ? level : q;
             float target = 0.005f;
@@ -77,8 +77,8 @@ void referenceProcessBlock(ThraskVellDSPKernel& kn, const float* const* inputs, 
                 const float v = j == 0 ? u : 0.0f;
                 const float i1 = step(s.upsampleLowpass1, v);
                 const float i2 = step(s.upsampleLowpass2, i1);
-                float sh = tanhf(i2);
-                if (kn.asymmetryOn) sh = tanhf(i2) + i2 * (0.1f * i2) * expf(-fabsf(i2));
+                float sh = std::tanh(i2);
+                if (kn.asymmetryOn) sh = std::tanh(i2) + i2 * (0.1f * i2) * std::exp(-std::fabs(i2));
                 const float e1 = step(s.downsampleLowpass1, sh);
                 const float e2 = step(s.downsampleLowpass2, e1);
                 if (j == 0) w0 = e2;
@@ -96,17 +96,17 @@ void referenceProcessBlock(ThraskVellDSPKernel& kn, const float* const* inputs, 
 
             float m = kn.dryModeOn ? d + 0.3f * w : d * (1.0f - kn.blendAmount) + w * kn.blendAmount;
             if (kn.dynamicsOn) {
-                const float lv = 20.0f * log10f(fabsf(m) + 1e-15f);
+                const float lv = 20.0f * std::log10(std::fabs(m) + 1e-15f);
                 const float excess = lv - kn.compThresholdDb;
                 const float over = excess > 0.0f ? excess : 0.0f;
                 const float r = over * (1.0f - 1.0f / kn.compRatio);
                 const float coeff = r > s.gainReductionDb ? kn.attackCoeff : kn.releaseCoeff;
                 s.gainReductionDb = s.gainReductionDb + (r - s.gainReductionDb) * coeff;
-                m = m * powf(10.0f, -s.gainReductionDb / 20.0f);
+                m = m * std::pow(10.0f, -s.gainReductionDb / 20.0f);
             } else {
                 s.gainReductionDb = s.gainReductionDb * (1.0f - kn.releaseCoeff);
             }
-            if (fabsf(s.gainReductionDb) < 1e-37f) s.gainReductionDb = 0.0f;
+            if (std::fabs(s.gainReductionDb) < 1e-37f) s.gainReductionDb = 0.0f;
             const float out = m * kn.outputGain;
             outputs[k][i] = std::isfinite(out) ? out : 0.0f;
         }
@@ -117,4 +117,4 @@ void referenceProcessBlock(ThraskVellDSPKernel& kn, const float* const* inputs, 
             clearIfPoisoned(kn.channelStates[static_cast<std::size_t>(k)]);
 }
 
-} // namespace thraskvell::test
+} // namespace thraskvell
