@@ -44,40 +44,27 @@ ThraskVellAudioUnit::~ThraskVellAudioUnit() {
 NSResult<std::shared_ptr<ThraskVellAudioUnit>>
 ThraskVellAudioUnit::create(const AudioComponentDescription& description,
                             AudioComponentInstantiationOptions options) {
-    return create(description, options, Seams{});
-}
-
-NSResult<std::shared_ptr<ThraskVellAudioUnit>>
-ThraskVellAudioUnit::create(const AudioComponentDescription& description,
-                            AudioComponentInstantiationOptions options, const Seams& seams) {
     std::shared_ptr<ThraskVellAudioUnit> unit(new ThraskVellAudioUnit());
-    if (auto error = unit->initialise(unit, description, options, seams)) return std::move(*error);
+    if (auto error = unit->initialise(unit, description, options)) return std::move(*error);
     return unit;
 }
 
 NSErrorOrSuccess ThraskVellAudioUnit::initialise(const std::weak_ptr<ThraskVellAudioUnit>& self,
                                                  const AudioComponentDescription& description,
-                                                 AudioComponentInstantiationOptions options,
-                                                 const Seams& seams) {
-    const auto format = seams.makeFormat ? seams.makeFormat(kInitialSampleRate, kInitialChannels)
-                                         : AVAudioFormat::makeStandard(kInitialSampleRate, kInitialChannels);
+                                                 AudioComponentInstantiationOptions options) {
+    const auto format = AVAudioFormat::makeStandard(kInitialSampleRate, kInitialChannels);
     if (!format) return failedInitialization("The initial audio format could not be created");
 
-    const auto makeBus = [&seams](const std::shared_ptr<const AVAudioFormat>& busFormat) {
-        return seams.makeBus ? seams.makeBus(busFormat) : AUAudioUnitBus::make(busFormat);
-    };
-    auto input = makeBus(format);
+    auto input = AUAudioUnitBus::make(format);
     if (!input) return input.error();
     _inputBus = std::move(input.value());
-    auto output = makeBus(format);
+    auto output = AUAudioUnitBus::make(format);
     if (!output) return output.error();
     _outputBus = std::move(output.value());
 
     _inputBus->setMaximumChannelCount(kMaximumChannels);
     _outputBus->setMaximumChannelCount(kMaximumChannels);
 
-    if (seams.baseInit)
-        if (auto error = seams.baseInit(*this)) return error;
     if (auto error = initWithComponentDescription(description, options)) return error;
 
     _inputBusses = std::make_unique<AUAudioUnitBusArray>(

@@ -19,7 +19,6 @@
 #include "platform/AUAudioUnit.h"
 #include "platform/AUParameterTree.h"
 
-#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -34,26 +33,12 @@ inline constexpr AudioComponentDescription kThraskVellComponentDescription{
 
 class ThraskVellAudioUnit final : public AUAudioUnit, public ThraskVellParameterSource {
 public:
-    // Creation steps that tests replace to watch the order or to make one step fail. Empty members
-    // mean the platform's own step.
-    struct Seams {
-        std::function<std::shared_ptr<const AVAudioFormat>(double sampleRate, AVAudioChannelCount channels)>
-            makeFormat;
-        std::function<NSResult<std::shared_ptr<AUAudioUnitBus>>(std::shared_ptr<const AVAudioFormat>)>
-            makeBus;
-        // Runs in place of the base's initialisation being able to fail: an error fails it.
-        std::function<NSErrorOrSuccess(const ThraskVellAudioUnit&)> baseInit;
-    };
-
     // Main. The initialised unit, or the error that stopped it: kAudioUnitErr_FailedInitialization
     // in NSOSStatusErrorDomain when the initial format cannot be made, else the failing bus's or
     // base's own error. Any description is accepted.
     static NSResult<std::shared_ptr<ThraskVellAudioUnit>>
     create(const AudioComponentDescription& description = kThraskVellComponentDescription,
            AudioComponentInstantiationOptions options = 0);
-    static NSResult<std::shared_ptr<ThraskVellAudioUnit>> create(const AudioComponentDescription& description,
-                                                                 AudioComponentInstantiationOptions options,
-                                                                 const Seams& seams);
     ~ThraskVellAudioUnit() override;
 
     // Main. 1, 1, 2, 2: mono to mono, stereo to stereo.
@@ -108,7 +93,7 @@ private:
     ThraskVellAudioUnit();
     NSErrorOrSuccess initialise(const std::weak_ptr<ThraskVellAudioUnit>& self,
                                 const AudioComponentDescription& description,
-                                AudioComponentInstantiationOptions options, const Seams& seams);
+                                AudioComponentInstantiationOptions options);
     void buildParameterTree(const std::weak_ptr<ThraskVellAudioUnit>& self);
 
     // Released in declaration order.

@@ -2,17 +2,12 @@ find_package(nlohmann_json 3.10 REQUIRED)
 
 thraskvell_test(thraskvell_extension_test
     SOURCES ${CMAKE_CURRENT_LIST_DIR}/ThraskVellAudioUnitTest.cpp ${CMAKE_CURRENT_LIST_DIR}/SavedStateTest.cpp
-    LIBS thraskvell_extension nlohmann_json::nlohmann_json)
-thraskvell_test(thraskvell_extension_allocation_test
-    SOURCES ${CMAKE_CURRENT_LIST_DIR}/UnitAllocationTest.cpp
-    LIBS thraskvell_extension thraskvell_allocation_counter)
-
-# Automation, rendering and observer churn at once: labelled for the ThreadSanitizer run.
-add_executable(thraskvell_extension_thread_test ${CMAKE_CURRENT_LIST_DIR}/UnitThreadTest.cpp)
-target_link_libraries(thraskvell_extension_thread_test PRIVATE thraskvell_extension GTest::gtest GTest::gtest_main)
-target_include_directories(thraskvell_extension_thread_test PRIVATE ${PROJECT_SOURCE_DIR})
-thraskvell_target_defaults(thraskvell_extension_thread_test)
-gtest_discover_tests(thraskvell_extension_thread_test DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 600 LABELS threads)
+    LIBS thraskvell_extension)
+# Automation, rendering and observer churn at once.
+thraskvell_test(thraskvell_extension_thread_test
+    SOURCES ${CMAKE_CURRENT_LIST_DIR}/UnitThreadTest.cpp
+    LIBS thraskvell_extension
+    LABELS threads TIMEOUT 120)
 
 # libFuzzer over the state text reader: clang only, on request.
 option(THRASKVELL_FUZZ "Build the libFuzzer targets (clang only)" OFF)

@@ -1,11 +1,12 @@
-// Shared by the plug-in host tests: the built binaries, a test signal, and the reference rendering
-// that drives a DSPBridge directly the way a plug-in instance should.
+// Shared by the plug-in host tests and the benchmark: the built binaries, a test signal, and the
+// reference rendering (a DSPBridge driven the way the plug-in's unit drives its own).
 //
-// Threads: main (tests run single-threaded).
+// Threads: main.
 #pragma once
 
 #include "dsp/DSPBridge.h"
 #include "dsp/ParameterSpec.h"
+#include "tests/extension/plugin/PluginAdapter.h"
 
 #include <algorithm>
 #include <array>
@@ -13,9 +14,9 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <memory>
 #include <numbers>
 #include <optional>
-#include <ostream>
 #include <string>
 #include <vector>
 
@@ -38,19 +39,8 @@ inline const std::array<PluginVariant, 2> kVariants{{
      THRASKVELL_STEREO_CLAP, THRASKVELL_STEREO_VST3},
 }};
 
-inline void PrintTo(const PluginVariant& variant, std::ostream* os) {
-    *os << variant.name;
-}
-
 using Channels = std::vector<std::vector<float>>;
 using Settings = std::array<float, kParameterCount>;
-
-inline Settings defaultSettings() {
-    Settings s{};
-    for (const auto& definition : allParameters())
-        s[definition.address] = definition.defaultValue;
-    return s;
-}
 
 // Every parameter away from its default, switches on, values that are not round numbers.
 inline Settings distinctSettings() {
@@ -76,113 +66,75 @@ inline Channels testSignal(std::uint32_t channels, std::size_t frames, double ra
     return out;
 }
 
-// What the plug-in must produce: a bridge prepared like the plug-in's unit, fed through its render
-// block and a pull block, host blocks split into chunks of at most the prepared maximum. It lives
-// across re-preparations, as the unit's bridge does.
+std::unique_ptr<PluginAdapter> makeLv2Adapter(const PluginVariant& variant);
+std::unique_ptr<PluginAdapter> makeVst3Adapter(const PluginVariant& variant);
+
+// What the plug-in must produce: a bridge fed through its render block and a pull block, host
+// blocks split into chunks of at most the prepared maximum. It lives across re-preparations, as
+// the unit's bridge does.
 class ReferenceBridge {
 public:
-    explicit ReferenceBridge(const Settings& settings) {
-        for (const auto& definition : allParameters())
-            _bridge.setParameter(definition.identifier, settings[definition.address]);
-        _render = _bridge.internalRenderBlock();
+    void set(std::uint32_t index, float value) {
+        _bridge.setParameter(allParameters()[index].identifier, value);
     }
-
-    bool prepare(int maxFrames, double rate, std::uint32_t channels) {
+    bool prepare(std::uint32_t maxFrames, double rate, std::uint32_t channels) {
         _maxFrames = maxFrames;
-        return _bridge.prepare(maxFrames, rate, static_cast<int>(channels));
+        return _bridge.prepare(static_cast<int>(maxFrames), rate, static_cast<int>(channels));
     }
-
-    Channels render(const Channels& input, const std::vector<std::size_t>& hostBlocks) {
-        const auto channels = static_cast<std::uint32_t>(input.size());
-        Channels output(channels, std::vector<float>(input[0].size()));
-        std::size_t position = 0;
+    // Renders the host block starting at `position` of input into output.
+    void render(const Channels& input, Channels& output, std::size_t position, std::size_t block) {
         const float* source[2] = {};
         const AURenderPullInputBlock pull = [&](AudioUnitRenderActionFlags*, const AudioTimeStamp*,
                                                 AUAudioFrameCount frames, NSInteger, AudioBufferList* list) {
             for (std::uint32_t c = 0; c < list->mNumberBuffers; ++c)
-                std::copy_n(source[c], frames, list->mBuffers[c].mData);
+                std::copy_n(source[c], frames, static_cast<float*>(list->mBuffers[c].mData));
             return AUAudioUnitStatus{0};
         };
-        for (const std::size_t block : hostBlocks)
-            for (std::size_t done = 0; done < block;) {
-                const std::size_t chunk = std::min(block - done, static_cast<std::size_t>(_maxFrames));
-                AudioBufferList list;
-                list.mNumberBuffers = channels;
-                for (std::uint32_t c = 0; c < channels; ++c) {
-                    source[c] = input[c].data() + position;
-                    list.mBuffers[c].mData = output[c].data() + position;
-                }
-                AudioUnitRenderActionFlags flags = 0;
-                const AudioTimeStamp stamp{};
-                _render(&flags, &stamp, static_cast<AUAudioFrameCount>(chunk), 0, &list, nullptr, &pull);
-                position += chunk;
-                done += chunk;
+        for (std::size_t done = 0; done < block;) {
+            const std::size_t chunk = std::min<std::size_t>(block - done, _maxFrames);
+            AudioBufferList list;
+            list.mNumberBuffers = static_cast<std::uint32_t>(input.size());
+            for (std::size_t c = 0; c < input.size(); ++c) {
+                source[c] = input[c].data() + position + done;
+                list.mBuffers[c].mData = output[c].data() + position + done;
             }
-        return output;
+            AudioUnitRenderActionFlags flags = 0;
+            const AudioTimeStamp stamp{};
+            _render(&flags, &stamp, static_cast<AUAudioFrameCount>(chunk), 0, &list, nullptr, &pull);
+            done += chunk;
+        }
     }
 
 private:
     DSPBridge _bridge;
-    AUInternalRenderBlock _render;
-    int _maxFrames = 0;
+    AUInternalRenderBlock _render = _bridge.internalRenderBlock();
+    std::uint32_t _maxFrames = 0;
 };
 
-inline Channels renderWithBridge(const Settings& settings, const Channels& input, double rate, int maxFrames,
-                                 const std::vector<std::size_t>& hostBlocks) {
-    ReferenceBridge reference(settings);
-    if (!reference.prepare(maxFrames, rate, static_cast<std::uint32_t>(input.size()))) return {};
-    return reference.render(input, hostBlocks);
-}
-
-// Block sizes that cover a signal: a ragged pattern including the 1-frame and 0-frame cases.
-inline std::vector<std::size_t> raggedBlocks(std::size_t total, std::size_t maxBlock) {
-    const std::size_t pattern[] = {maxBlock, 1, 0, 17, maxBlock / 2, maxBlock - 1, 64};
-    std::vector<std::size_t> blocks;
-    std::size_t sum = 0;
-    for (std::size_t i = 0; sum < total; ++i) {
-        const std::size_t b = std::min(pattern[i % std::size(pattern)], total - sum);
-        blocks.push_back(b);
-        sum += b;
-    }
-    return blocks;
-}
-
 inline bool bitIdentical(const Channels& a, const Channels& b) {
+    const auto bits = [](float x) { return std::bit_cast<std::uint32_t>(x); };
     return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(), [](const auto& x, const auto& y) {
-               return x.size() == y.size() && std::equal(x.begin(), x.end(), y.begin(), [](float p, float q) {
-                          return std::bit_cast<std::uint32_t>(p) == std::bit_cast<std::uint32_t>(q);
-                      });
-           });
+           std::equal(a.begin(), a.end(), b.begin(),
+                      [&](const auto& x, const auto& y) { return std::ranges::equal(x, y, {}, bits, bits); });
 }
 
 // The number under "key" in JSON text, also where that text sits escaped inside another format
 // (a Turtle string). No std::regex: GCC 12 warns inside it under sanitizers.
 inline std::optional<float> jsonNumber(const std::string& text, std::string_view key) {
-    const auto isSpace = [](char c) { return c == ' ' || c == '\n' || c == '\t' || c == '\r'; };
+    const auto skipSpace = [&](std::size_t p) { return text.find_first_not_of(" \n\t\r", p); };
     for (std::size_t at = text.find(key); at != std::string::npos; at = text.find(key, at + 1)) {
         std::size_t p = at + key.size();
         if (at == 0 || text[at - 1] != '"') continue;
         if (p < text.size() && text[p] == '\\') ++p;
-        if (p >= text.size() || text[p] != '"') continue;
-        for (++p; p < text.size() && isSpace(text[p]);)
-            ++p;
-        if (p >= text.size() || text[p] != ':') continue;
-        for (++p; p < text.size() && isSpace(text[p]);)
-            ++p;
-        const char* begin = text.c_str() + p;
+        if (p >= text.size() || text[p] != '"' || (p = skipSpace(p + 1)) == std::string::npos ||
+            text[p] != ':')
+            continue;
+        if ((p = skipSpace(p + 1)) == std::string::npos) continue;
         char* end = nullptr;
-        const float value = std::strtof(begin, &end);
-        if (end != begin) return value;
+        const float value = std::strtof(text.c_str() + p, &end);
+        if (end != text.c_str() + p) return value;
     }
     return std::nullopt;
-}
-
-inline double rms(const std::vector<float>& x) {
-    double sum = 0.0;
-    for (float v : x)
-        sum += static_cast<double>(v) * v;
-    return x.empty() ? 0.0 : std::sqrt(sum / static_cast<double>(x.size()));
 }
 
 } // namespace thraskvell::test
