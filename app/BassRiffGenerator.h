@@ -29,13 +29,9 @@ public:
     // Audio thread. Advances by one sample and returns it; magnitude never above 0.35.
     float nextSample();
 
-    // Audio thread. Envelope gain at the current position (used by nextSample).
+private:
     double currentEnvelope() const;
 
-    // Same thread as nextSample. Index into `pattern` of the step being played (0 before the first call).
-    std::int64_t step() const { return noteIndex; }
-
-private:
     double phase = 0.0;
     std::int64_t noteIndex = 0;
     double samplesRemainingInNote = 0.0;

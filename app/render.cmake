@@ -1,8 +1,6 @@
 # thraskvell-render: offline rendering of audio files (and of the demo riff) through the effect.
 find_package(CLI11 REQUIRED)
-if(NOT TARGET PkgConfig::THRASKVELL_SNDFILE)
-    pkg_check_modules(THRASKVELL_SNDFILE REQUIRED IMPORTED_TARGET sndfile)
-endif()
+pkg_check_modules(THRASKVELL_SNDFILE REQUIRED IMPORTED_TARGET sndfile)
 
 # Everything but main(), so tests can run the renderer in-process.
 add_library(thraskvell_render_core STATIC
@@ -14,8 +12,9 @@ add_library(thraskvell_render_core STATIC
     ${CMAKE_CURRENT_LIST_DIR}/render/TemporaryFile.cpp
 )
 target_include_directories(thraskvell_render_core PUBLIC ${PROJECT_SOURCE_DIR})
-target_link_libraries(thraskvell_render_core PUBLIC thraskvell_dsp thraskvell_riff thraskvell_extension
-                                             PRIVATE CLI11::CLI11 PkgConfig::THRASKVELL_SNDFILE)
+target_link_libraries(thraskvell_render_core
+    PUBLIC thraskvell_dsp thraskvell_parameters thraskvell_riff thraskvell_extension
+    PRIVATE CLI11::CLI11 PkgConfig::THRASKVELL_SNDFILE)
 thraskvell_target_defaults(thraskvell_render_core)
 
 add_executable(thraskvell-render ${CMAKE_CURRENT_LIST_DIR}/render/main.cpp)

@@ -137,7 +137,6 @@ bool MainThreadQueue::Mailbox::post(std::uint64_t key, float value) noexcept {
     if (slot.pending.exchange(true, std::memory_order_seq_cst)) return true; // coalesced
     if (_queue.pushRealtime(_id, static_cast<std::uint32_t>(key))) return true;
     slot.pending.store(false, std::memory_order_release);
-    _queue._droppedRealtimePosts.fetch_add(1, std::memory_order_relaxed);
     return false;
 }
 

@@ -59,9 +59,6 @@ public:
     bool isMainThread() const;
     // Any. Ordinary tasks plus waiting mailbox keys; a hint, as other threads may post meanwhile.
     std::size_t pendingCount() const;
-    // Any. Mailbox posts refused because the ring was full (the value is kept and a later post of
-    // the same key retries).
-    std::size_t droppedRealtimePosts() const { return _droppedRealtimePosts.load(std::memory_order_relaxed); }
 
     // Main. A mailbox for keys 0 … keyCount-1 whose deliveries run `deliver` on the main thread.
     // Throws std::invalid_argument for keyCount 0 or an empty delivery.
@@ -89,7 +86,6 @@ private:
     std::size_t _ringMask = 0;
     std::atomic<std::size_t> _enqueuePos{0};
     std::atomic<std::size_t> _dequeuePos{0};
-    std::atomic<std::size_t> _droppedRealtimePosts{0};
 
     // Main only.
     std::unordered_map<std::uint32_t, Mailbox*> _mailboxes;

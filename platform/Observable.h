@@ -89,7 +89,6 @@ public:
 
     // Any.
     MainThreadQueue& queue() const { return _queue; }
-    std::size_t subscriberCount() const { return _state->subscribers.size(); }
 
     void requireMainThread(const char* what) const {
         if (!_queue.isMainThread())

@@ -1,5 +1,6 @@
 // thraskvell-snapshot: renders the editor without a display into a PNG, for documentation and
 // review. The values go through a real parameter tree and the view model, as in the plug-in.
+#include "parameters/ParameterAssignment.h"
 #include "parameters/ThraskVellParameterTree.h"
 #include "ui/ThraskVellMainView.h"
 
@@ -7,7 +8,6 @@
 
 #include <cairo.h>
 
-#include <charconv>
 #include <cmath>
 #include <iostream>
 #include <string>
@@ -23,31 +23,6 @@ public:
 private:
     std::shared_ptr<AUParameterTree> tree_;
 };
-
-bool parseAssignment(const std::string& text, std::string& identifier, float& value, std::string& error) {
-    const auto equals = text.find('=');
-    if (equals == std::string::npos || equals == 0) {
-        error = "expected identifier=value, got '" + text + "'";
-        return false;
-    }
-    identifier = text.substr(0, equals);
-    const std::string number = text.substr(equals + 1);
-    const char* end = number.data() + number.size();
-    const auto result = std::from_chars(number.data(), end, value);
-    if (result.ec != std::errc() || result.ptr != end || !std::isfinite(value)) {
-        error = "'" + number + "' is not a number";
-        return false;
-    }
-    if (!thraskvell::findParameter(identifier)) {
-        error = "unknown parameter '" + identifier + "'";
-        return false;
-    }
-    if (value < 0.0f || value > 100.0f) {
-        error = "value for '" + identifier + "' must be between 0 and 100";
-        return false;
-    }
-    return true;
-}
 
 } // namespace
 
@@ -79,13 +54,13 @@ int main(int argc, char** argv) {
     }
     auto model = thraskvell::ThraskVellViewModel::make(source);
     for (const auto& text : assignments) {
-        std::string identifier, error;
-        float value = 0.0f;
-        if (!parseAssignment(text, identifier, value, error)) {
-            std::cerr << "thraskvell-snapshot: " << error << "\n";
+        std::string error;
+        const auto assignment = thraskvell::parseParameterAssignment(text, error);
+        if (!assignment) {
+            std::cerr << "thraskvell-snapshot: --set: " << error << "\n";
             return 2;
         }
-        model->setParameterValue(identifier, value);
+        model->setParameterValue(assignment->identifier, assignment->value);
     }
 
     thraskvell::ui::ThraskVellMainView view(model);

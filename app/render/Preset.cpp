@@ -45,8 +45,8 @@ RenderState::RenderState(const RenderOptions& options) {
         if (const auto parameter = tree->valueForKey(setting.identifier)) parameter->setValue(setting.value);
 }
 
-std::vector<ParameterSetting> RenderState::settings() const {
-    std::vector<ParameterSetting> all;
+std::vector<ParameterAssignment> RenderState::settings() const {
+    std::vector<ParameterAssignment> all;
     for (const auto& parameter : unit_->parameterTree()->allParameters())
         all.push_back({parameter->identifier(), parameter->value()});
     return all;

@@ -30,7 +30,7 @@ public:
     explicit RenderState(const RenderOptions& options);
 
     // All twelve parameters in address order, with their resolved values.
-    std::vector<ParameterSetting> settings() const;
+    std::vector<ParameterAssignment> settings() const;
 
     // Writes the state as JSON text: to a temporary file beside `path`, then renamed into place,
     // so an existing preset is replaced only by a complete one.

@@ -6,7 +6,7 @@
 
 namespace thraskvell::render {
 
-void applySettings(DSPBridge& bridge, std::span<const ParameterSetting> settings) {
+void applySettings(DSPBridge& bridge, std::span<const ParameterAssignment> settings) {
     for (const auto& setting : settings)
         bridge.setParameter(setting.identifier, setting.value);
 }

@@ -25,7 +25,7 @@ public:
 };
 
 // Applies --set values in command-line order.
-void applySettings(DSPBridge& bridge, std::span<const ParameterSetting> settings);
+void applySettings(DSPBridge& bridge, std::span<const ParameterAssignment> settings);
 
 class HostedEffect {
 public:

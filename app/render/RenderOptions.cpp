@@ -1,12 +1,10 @@
 #include "app/render/RenderOptions.h"
 
-#include "dsp/ParameterSpec.h"
-
 #include <CLI/CLI.hpp>
 
 #include <charconv>
 #include <cmath>
-#include <sstream>
+#include <string_view>
 
 namespace thraskvell::render {
 
@@ -32,49 +30,9 @@ ParseResult usageError(std::string message) {
 
 } // namespace
 
-std::string identifierList() {
-    std::string list;
-    for (const auto& definition : allParameters()) {
-        if (!list.empty()) list += ", ";
-        list += definition.identifier;
-    }
-    return list;
-}
-
-std::optional<ParameterSetting> parseSetting(std::string_view text, std::string& error) {
-    const auto equals = text.find('=');
-    if (equals == std::string_view::npos) {
-        error =
-            "--set expects id=value, got '" + std::string(text) + "'; the parameters are " + identifierList();
-        return std::nullopt;
-    }
-    const std::string_view identifier = text.substr(0, equals);
-    const std::string_view valueText = text.substr(equals + 1);
-    const ParameterSpec* definition = findParameter(identifier);
-    if (!definition) {
-        error = "unknown parameter '" + std::string(identifier) + "'; the parameters are " + identifierList();
-        return std::nullopt;
-    }
-    const auto value = parseNumber<float>(valueText);
-    if (!value || !std::isfinite(*value)) {
-        error = "'" + std::string(valueText) + "' is not a number (in --set " + std::string(text) +
-                "); the parameters are " + identifierList();
-        return std::nullopt;
-    }
-    // The bridge stores whatever it is given; keeping to the published range is the writer's job.
-    if (*value < definition->minValue || *value > definition->maxValue) {
-        std::ostringstream message;
-        message << "--set " << text << ": " << definition->identifier << " ranges from " << definition->minValue << " to "
-                << definition->maxValue;
-        error = message.str();
-        return std::nullopt;
-    }
-    return ParameterSetting{std::string(identifier), *value};
-}
-
 ParseResult parseRenderOptions(int argc, const char* const* argv) {
     CLI::App app{"Runs audio through the Thrask Vell bass fuzz and writes the result.\n" +
-                     std::string(kUsage) + "\nParameters: " + identifierList() + " (each 0 to 100).",
+                     std::string(kUsage) + "\nParameters: " + parameterIdentifierList() + " (each 0 to 100).",
                  "thraskvell-render"};
     app.footer("Exit status: 0 rendered, 1 the render failed (nothing is written), 2 wrong command line.");
     std::vector<std::string> files;
@@ -141,8 +99,9 @@ ParseResult parseRenderOptions(int argc, const char* const* argv) {
 
     for (const auto& text : sets) {
         std::string error;
-        auto setting = parseSetting(text, error);
-        if (!setting) return usageError(error);
+        auto setting = parseParameterAssignment(text, error);
+        if (!setting)
+            return usageError("--set: " + error + "; the parameters are " + parameterIdentifierList());
         options.settings.push_back(std::move(*setting));
     }
     return ParseResult{std::move(options), kExitSuccess, {}};

@@ -7,11 +7,12 @@
 // Threads: main only.
 #pragma once
 
+#include "parameters/ParameterAssignment.h"
+
 #include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
-#include <string_view>
 #include <vector>
 
 namespace thraskvell::render {
@@ -24,12 +25,6 @@ inline constexpr int kDefaultBlockSize = 512;
 inline constexpr int kMaxBlockSize = 1 << 16;
 inline constexpr double kMaxDemoSeconds = 24.0 * 3600.0;
 
-// One --set id=value: identifier checked against the parameter table, value finite and in range.
-struct ParameterSetting {
-    std::string identifier;
-    float value = 0.0f;
-};
-
 struct RenderOptions {
     enum class Mode { File, Demo };
     Mode mode = Mode::File;
@@ -37,7 +32,7 @@ struct RenderOptions {
     std::filesystem::path output;
     double demoSeconds = 0.0; // Demo mode only
     int blockSize = kDefaultBlockSize;
-    std::vector<ParameterSetting> settings;          // applied in command-line order
+    std::vector<ParameterAssignment> settings;       // applied in command-line order
     std::optional<std::filesystem::path> preset;     // saved state applied before the settings
     std::optional<std::filesystem::path> savePreset; // state written after a successful render
 };
@@ -52,12 +47,5 @@ struct ParseResult {
 
 // Main thread. argv[0] is the program name.
 ParseResult parseRenderOptions(int argc, const char* const* argv);
-
-// Main thread. "id=value" as given to --set; nullopt and a message naming the problem (and, for a
-// bad identifier or value, listing the twelve identifiers) otherwise.
-std::optional<ParameterSetting> parseSetting(std::string_view text, std::string& error);
-
-// Any thread. The twelve identifiers in address order, comma separated.
-std::string identifierList();
 
 } // namespace thraskvell::render

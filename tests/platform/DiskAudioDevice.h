@@ -7,23 +7,23 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <thread>
-#include <unistd.h>
 #include <vector>
 
 namespace thraskvell::test {
 
 class DiskAudioDevice {
 public:
-    explicit DiskAudioDevice(const std::string& name)
-        : _path(std::filesystem::temp_directory_path() /
-                ("thraskvell-" + name + "-" + std::to_string(::getpid()) + ".raw")) {
-        std::filesystem::remove(_path);
+    explicit DiskAudioDevice(const std::string& name) {
+        std::string dir =
+            (std::filesystem::temp_directory_path() / ("thraskvell-" + name + "-XXXXXX")).string();
+        if (::mkdtemp(dir.data())) _dir = dir;
+        _path = _dir / "device.raw";
         ::setenv("SDL_AUDIODRIVER", "disk", 1);
         ::setenv("SDL_DISKAUDIOFILE", _path.c_str(), 1);
         // Milliseconds per 512-frame device buffer: about four times faster than real time, which
@@ -32,10 +32,9 @@ public:
     }
     ~DiskAudioDevice() {
         std::error_code ignored;
-        std::filesystem::remove(_path, ignored);
-        ::unsetenv("SDL_AUDIODRIVER");
-        ::unsetenv("SDL_DISKAUDIOFILE");
-        ::unsetenv("SDL_DISKAUDIODELAY");
+        std::filesystem::remove_all(_dir, ignored);
+        for (const char* name : {"SDL_AUDIODRIVER", "SDL_DISKAUDIOFILE", "SDL_DISKAUDIODELAY"})
+            ::unsetenv(name);
     }
     DiskAudioDevice(const DiskAudioDevice&) = delete;
     DiskAudioDevice& operator=(const DiskAudioDevice&) = delete;
@@ -43,60 +42,43 @@ public:
     std::size_t framesWritten(int channels) const {
         std::error_code error;
         const auto bytes = std::filesystem::file_size(_path, error);
-        return error ? 0
-                     : static_cast<std::size_t>(bytes) / (sizeof(float) * static_cast<std::size_t>(channels));
+        return error ? 0 : std::size_t(bytes) / (sizeof(float) * std::size_t(channels));
     }
 
-    // Polls until at least `frames` rendered frames (leading silence excluded) are on disk, calling
-    // `idle` meanwhile (drain a queue, say). False after the timeout.
-    template <typename Idle>
-    bool waitForFrames(std::size_t frames, int channels, Idle&& idle,
-                       std::chrono::seconds timeout = std::chrono::seconds(60)) const {
-        const auto deadline = std::chrono::steady_clock::now() + timeout;
-        while (framesWritten(channels) < frames || read(channels)[0].size() < frames) {
+    // Polls until at least `frames` rendered frames are on disk, calling `idle` meanwhile (drain a
+    // queue, say). False after 20 s, which stays below a test's own timeout.
+    bool waitForFrames(
+        std::size_t frames, int channels, const std::function<void()>& idle = [] {}) const {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (read(channels)[0].size() < frames) {
             if (std::chrono::steady_clock::now() > deadline) return false;
             idle();
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }
         return true;
     }
-    bool waitForFrames(std::size_t frames, int channels) const {
-        return waitForFrames(frames, channels, [] {});
-    }
 
-    // Every frame the engine rendered, de-interleaved: result[channel][frame]. SDL writes silence
-    // while the device is open but still paused, before the engine's first callback; those leading
-    // all-zero device buffers are skipped.
-    std::vector<std::vector<float>> read(int channels, std::size_t deviceBufferFrames = 512) const {
-        std::ifstream in(_path, std::ios::binary);
-        std::vector<float> interleaved(framesWritten(channels) * static_cast<std::size_t>(channels));
-        in.read(reinterpret_cast<char*>(interleaved.data()),
-                static_cast<std::streamsize>(interleaved.size() * sizeof(float)));
-        interleaved.resize(static_cast<std::size_t>(in.gcount()) / sizeof(float));
-        const std::size_t blockSamples = deviceBufferFrames * static_cast<std::size_t>(channels);
-        std::size_t skip = 0;
-        while (skip + blockSamples <= interleaved.size() &&
-               std::all_of(interleaved.begin() + static_cast<std::ptrdiff_t>(skip),
-                           interleaved.begin() + static_cast<std::ptrdiff_t>(skip + blockSamples),
-                           [](float s) { return s == 0.0f; }))
-            skip += blockSamples;
-        interleaved.erase(interleaved.begin(), interleaved.begin() + static_cast<std::ptrdiff_t>(skip));
-
-        std::vector<std::vector<float>> result(static_cast<std::size_t>(channels));
-        const std::size_t frames = interleaved.size() / static_cast<std::size_t>(channels);
-        for (auto& channel : result)
-            channel.resize(frames);
-        for (std::size_t f = 0; f < frames; ++f)
-            for (int c = 0; c < channels; ++c)
-                result[static_cast<std::size_t>(c)][f] =
-                    interleaved[f * static_cast<std::size_t>(channels) + static_cast<std::size_t>(c)];
+    // Every frame the engine rendered: result[channel][frame]. SDL writes silence while the device is
+    // open but still paused, before the engine's first callback; those all-zero 512-frame device
+    // buffers are skipped.
+    std::vector<std::vector<float>> read(int channels) const {
+        const auto n = std::size_t(channels);
+        std::vector<float> interleaved(framesWritten(channels) * n);
+        std::ifstream(_path, std::ios::binary)
+            .read(reinterpret_cast<char*>(interleaved.data()),
+                  std::streamsize(interleaved.size() * sizeof(float)));
+        auto start = interleaved.begin();
+        while (interleaved.end() - start >= std::ptrdiff_t(512 * n) &&
+               std::all_of(start, start + std::ptrdiff_t(512 * n), [](float s) { return s == 0.0f; }))
+            start += std::ptrdiff_t(512 * n);
+        std::vector<std::vector<float>> result(n);
+        for (auto i = start; i != interleaved.end(); ++i)
+            result[std::size_t(i - start) % n].push_back(*i);
         return result;
     }
 
-    const std::filesystem::path& path() const { return _path; }
-
 private:
-    std::filesystem::path _path;
+    std::filesystem::path _dir, _path;
 };
 
 } // namespace thraskvell::test
