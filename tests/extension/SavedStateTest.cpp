@@ -143,7 +143,7 @@ TEST(SavedState, EveryFiniteValueRestoresBitExactlyThroughText) {
     }
     // Version first, then the parameters in address order.
     const auto text = source->fullStateText();
-    EXPECT_LT(text.find("\"thraskVellVersion\": \"1.0.0\""), text.find("\"trim\""));
+    EXPECT_LT(text.find("{\"thraskVellVersion\":\"1.0.0\","), text.find("\"trim\":"));
     EXPECT_LT(text.find("\"trim\""), text.find("\"ratio\""));
 }
 
@@ -177,7 +177,11 @@ TEST(SavedState, TextIsReadWholeOrRefusedWithoutChangingAnything) {
         {"invalid UTF-8", "{\"name\": \"\xff\xfe\", \"trim\": 80}", "not valid JSON", kCurrent},
         {"repeated key", "{\"trim\": 80, \"trim\": 90}", "more than once", kCurrent},
         {"NaN literal", "{\"trim\": NaN}", "not valid JSON", kCurrent},
-        {"number beyond double range", "{\"trim\": 1e400}", "overflow", kCurrent},
+        {"numbers beyond double range dropped",
+         R"({"trim": 1e400, "gate": -12.5e99999, "note": "1e400", "tone": 1e-400, "sustain": 80, "k": [1e999]})",
+         nullptr, with({{kSustain, 80.0f}, {kTone, 0.0f}})},
+        {"too much besides the effect's own",
+         "{\"trim\": 80, \"extra\": \"" + std::string(kMaxStateExtraBytes, 'x') + "\"}", "besides", kCurrent},
     };
     for (const auto& c : cases) {
         const auto unit = makeUnit();
@@ -197,6 +201,27 @@ TEST(SavedState, TextIsReadWholeOrRefusedWithoutChangingAnything) {
             << c.what << ": " << error->localizedDescription;
         EXPECT_EQ(unit->fullState(), before) << c.what;
     }
+}
+
+// Kept entries are written back compactly, and a number may grow when written (0 becomes 0.0), so
+// a text read near the limit must still read back once the unit has saved it.
+TEST(SavedState, WhatTheUnitSavesItRestores) {
+    const auto entries = [](int count) {
+        std::string text = "{\"sustain\": 90";
+        for (int i = 0; i < count; ++i)
+            text += ",\"k" + std::to_string(100000 + i) + "\":0";
+        return text + "}";
+    };
+    const int fitting = int(kMaxStateExtraBytes / std::string_view("\"k100000\":0.0,").size());
+    const auto unit = makeUnit();
+    ASSERT_FALSE(unit->setFullStateText(entries(fitting)));
+    EXPECT_TRUE(unit->setFullStateText(entries(fitting + 1))) << "the limit lies between the two";
+    const auto saved = unit->fullStateText();
+    const auto restored = makeUnit();
+    const auto error = restored->setFullStateText(saved);
+    ASSERT_FALSE(error) << error->localizedDescription;
+    EXPECT_EQ(restored->fullState(), unit->fullState());
+    EXPECT_EQ(values(*restored)[kSustain], 90.0f);
 }
 
 } // namespace
