@@ -179,7 +179,7 @@ void ContentView::drawHeader(cairo_t* cr, const std::optional<ui::Rect>& dirty) 
 
     if (touches(H.playControl)) {
         // A pressed borderless button shows dimmed.
-        const double opacity = pressed_ == Control::play ? 0.6 : 1.0;
+        const double opacity = pressed_ == Control::play && pressedInside_ ? 0.6 : 1.0;
         ui::pathCircle(cr, H.playControl);
         ui::setSourceColor(cr, {0.0, 0.0, 0.0, 0.7});
         cairo_fill(cr);
@@ -206,21 +206,13 @@ void ContentView::drawHeader(cairo_t* cr, const std::optional<ui::Rect>& dirty) 
     }
     if (touches(H.aboutControl.insetBy(-2.0, -2.0)))
         drawInfoCircleGlyph(cr, H.aboutControl.center(), kHeaderGlyphSize,
-                            kBrass.withOpacity(pressed_ == Control::about ? 0.6 : 1.0));
+                            kBrass.withOpacity(pressed_ == Control::about && pressedInside_ ? 0.6 : 1.0));
     cairo_restore(cr);
 }
 
 void ContentView::draw(cairo_t* cr, double scale, double now, std::optional<ui::Rect> dirty) {
     const auto& L = layout();
     if (needsFullRepaint_) dirty.reset();
-    if (dirty) {
-        // Whole device pixels only: an antialiased clip edge would blend the translucent layers
-        // over themselves once per repaint.
-        const double x0 = std::floor(dirty->x * scale) / scale, y0 = std::floor(dirty->y * scale) / scale;
-        const double x1 = std::ceil(dirty->maxX() * scale) / scale,
-                     y1 = std::ceil(dirty->maxY() * scale) / scale;
-        dirty = ui::Rect{x0, y0, x1 - x0, y1 - y0};
-    }
     cairo_save(cr);
     if (dirty) {
         cairo_new_path(cr);
@@ -251,15 +243,18 @@ void ContentView::pointerDown(ui::Point location) {
     const auto& L = layout();
     if (showAbout_) {
         pressed_ = Control::sheet;
+        about_.layout(size_); // for the window's present size, whether or not a frame was drawn since
         about_.pointerDown(location);
         needsFullRepaint_ = true;
         return;
     }
-    if (L.header.playControl.contains(location)) {
+    if (over(Control::play, location)) {
         pressed_ = Control::play;
+        pressedInside_ = true;
         headerDirty_ = true;
-    } else if (L.header.aboutControl.insetBy(-6.0, -6.0).contains(location)) {
+    } else if (over(Control::about, location)) {
         pressed_ = Control::about;
+        pressedInside_ = true;
         headerDirty_ = true;
     } else if (L.mainView.contains(location)) {
         pressed_ = Control::mainView;
@@ -267,12 +262,25 @@ void ContentView::pointerDown(ui::Point location) {
     }
 }
 
+bool ContentView::over(Control control, ui::Point location) {
+    const auto& H = layout().header;
+    if (control == Control::play) return H.playControl.contains(location);
+    // The glyph is small; its target reaches a little beyond it.
+    if (control == Control::about) return H.aboutControl.insetBy(-6.0, -6.0).contains(location);
+    return false;
+}
+
 void ContentView::pointerMove(ui::Point location) {
     if (pressed_ == Control::mainView) mainView_->pointerMove(toMainView(location));
+    // A pressed button shows pressed only while the pointer is over it, as a release there fires it.
+    if ((pressed_ == Control::play || pressed_ == Control::about) &&
+        over(pressed_, location) != pressedInside_) {
+        pressedInside_ = !pressedInside_;
+        headerDirty_ = true;
+    }
 }
 
 void ContentView::pointerUp(ui::Point location) {
-    const auto& L = layout();
     const Control pressed = std::exchange(pressed_, Control::none);
     switch (pressed) {
     case Control::sheet:
@@ -281,11 +289,11 @@ void ContentView::pointerUp(ui::Point location) {
         break;
     case Control::play:
         headerDirty_ = true;
-        if (L.header.playControl.contains(location)) playControlAction();
+        if (over(Control::play, location)) playControlAction();
         break;
     case Control::about:
         headerDirty_ = true;
-        if (L.header.aboutControl.insetBy(-6.0, -6.0).contains(location)) aboutControlAction();
+        if (over(Control::about, location)) aboutControlAction();
         break;
     case Control::mainView:
         mainView_->pointerUp(toMainView(location));

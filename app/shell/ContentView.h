@@ -104,7 +104,7 @@ public:
     // The region to repaint at `now`, empty when nothing changed; clears the change marks it reports.
     ui::Rect dirtyRect(double now);
     bool isAnimating(double now) const { return mainView_->isAnimating(now); }
-    // Paints everything, or only what lies in `dirty`.
+    // Paints everything, or only what lies in `dirty` (whole device pixels, as a BackingStore hands it).
     void draw(cairo_t* cr, double scale, double now, std::optional<ui::Rect> dirty = std::nullopt);
 
     void pointerDown(ui::Point location);
@@ -123,6 +123,7 @@ private:
     void drawBackdrop(cairo_t* cr, double scale);
     void drawHeader(cairo_t* cr, const std::optional<ui::Rect>& dirty);
     ui::Point toMainView(ui::Point location);
+    bool over(Control control, ui::Point location);
 
     std::shared_ptr<StandaloneAudioEngine> engine_;
     std::shared_ptr<ThraskVellViewModel> viewModel_;
@@ -135,6 +136,7 @@ private:
     std::optional<bool> drawnPlaying_;
     bool needsFullRepaint_ = true;
     Control pressed_ = Control::none;
+    bool pressedInside_ = false; // the pointer is over the pressed button
     ui::TextCache text_;
     ui::Size size_ = kContentIdealSize;
     std::optional<ContentViewLayout> layout_;

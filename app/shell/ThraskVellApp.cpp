@@ -2,6 +2,7 @@
 
 #include "app/shell/ContentView.h"
 #include "platform/MainThreadQueue.h"
+#include "ui/BackingStore.h"
 
 #include "Application.hpp"
 #include "Cairo.hpp"
@@ -51,57 +52,28 @@ protected:
             return;
         }
         queue_.drain();
-        const double now = getApp().getTime();
-        const ui::Rect dirty = content_.dirtyRect(now);
-        if (dirty.width <= 0.0 || dirty.height <= 0.0) return;
-        pendingDirty_ = pendingDirty_.united(dirty);
-        const double scale = getScaleFactor();
-        const int x0 = static_cast<int>(std::floor(dirty.x * scale));
-        const int y0 = static_cast<int>(std::floor(dirty.y * scale));
-        const int x1 = static_cast<int>(std::ceil(dirty.maxX() * scale));
-        const int y1 = static_cast<int>(std::ceil(dirty.maxY() * scale));
-        Window::repaint(DGL_NAMESPACE::Rectangle<uint>(static_cast<uint>(std::max(0, x0)),
-                                                       static_cast<uint>(std::max(0, y0)),
-                                                       static_cast<uint>(std::max(0, x1 - std::max(0, x0))),
-                                                       static_cast<uint>(std::max(0, y1 - std::max(0, y0)))));
+        const ui::PixelRect p = store_.invalidate(content_.dirtyRect(getApp().getTime()), getScaleFactor());
+        if (!p.isEmpty())
+            Window::repaint(DGL_NAMESPACE::Rectangle<uint>(static_cast<uint>(p.x), static_cast<uint>(p.y),
+                                                           static_cast<uint>(p.width),
+                                                           static_cast<uint>(p.height)));
     }
 
     void onDisplay() override {
         cairo_t* cr = static_cast<const DGL_NAMESPACE::CairoGraphicsContext&>(getGraphicsContext()).handle;
         if (!cr) return;
         const double scale = getScaleFactor();
-        const int width = static_cast<int>(getWidth());
-        const int height = static_cast<int>(getHeight());
-        if (width <= 0 || height <= 0) return;
-        if (!backing_ || cairo_image_surface_get_width(backing_.get()) != width ||
-            cairo_image_surface_get_height(backing_.get()) != height) {
-            backing_.reset(cairo_image_surface_create(CAIRO_FORMAT_RGB24, width, height));
-            cairo_surface_set_device_scale(backing_.get(), scale, scale);
-            content_.setSize({width / scale, height / scale});
-            pendingDirty_ = {};
-            fullPending_ = true;
-        }
-        if (fullPending_ || (pendingDirty_.width > 0.0 && pendingDirty_.height > 0.0)) {
-            cairo_t* bc = cairo_create(backing_.get());
-            std::optional<ui::Rect> dirty;
-            if (!fullPending_) dirty = pendingDirty_;
-            content_.draw(bc, scale, getApp().getTime(), dirty);
-            cairo_destroy(bc);
-            pendingDirty_ = {};
-            fullPending_ = false;
-        }
-        cairo_surface_flush(backing_.get());
-        cairo_save(cr);
-        cairo_identity_matrix(cr);
-        cairo_set_operator(cr, CAIRO_OPERATOR_SOURCE);
-        cairo_set_source_surface(cr, backing_.get(), 0.0, 0.0);
-        cairo_paint(cr);
-        cairo_restore(cr);
+        store_.paint(
+            cr, static_cast<int>(getWidth()), static_cast<int>(getHeight()), scale,
+            [&](cairo_t* bc, std::optional<ui::Rect> dirty) {
+                content_.draw(bc, scale, getApp().getTime(), dirty);
+            },
+            [&](ui::Size size) { content_.setSize(size); });
     }
 
     void onResize(const ResizeEvent& event) override {
         StandaloneWindow::onResize(event);
-        fullPending_ = true;
+        store_.invalidateAll();
     }
 
     bool onMouse(const MouseEvent& event) override {
@@ -146,9 +118,7 @@ private:
 
     MainThreadQueue& queue_;
     ContentView content_{MainThreadQueue::main()};
-    ui::SurfacePtr backing_;
-    ui::Rect pendingDirty_{};
-    bool fullPending_ = true;
+    ui::BackingStore store_;
 };
 
 } // namespace

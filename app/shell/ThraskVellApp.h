@@ -3,7 +3,7 @@
 //
 // The window owns its ContentView. A window timer (kFrameIntervalMs, well above 30 fps) drains the
 // main-thread queue, asks the content what changed and repaints only that; the content is drawn
-// into a backing image kept with the window, so an exposure the content did not ask for is
+// into the window's BackingStore, so an exposure the content did not ask for is
 // answered by copying rather than redrawing. Closing the window stops the engine; the loop ends
 // when the window is gone.
 //

@@ -14,11 +14,11 @@
 #include "extension/AudioUnitViewController.h"
 #include "extension/EditorHostSync.h"
 #include "platform/MainThreadQueue.h"
+#include "ui/BackingStore.h"
 
-#include <algorithm>
 #include <chrono>
-#include <cmath>
 #include <memory>
+#include <optional>
 
 // Defined by the plug-in: the unit behind a plug-in instance, or null.
 std::shared_ptr<thraskvell::ThraskVellAudioUnit> thraskvellAudioUnitOfPlugin(void* pluginInstance);
@@ -72,62 +72,29 @@ protected:
     // Main, from the host's idle loop.
     void uiIdle() override {
         _queue.drain();
-        const ui::Rect dirty = _controller->view().dirtyRect(secondsNow());
-        if (dirty.width <= 0.0 || dirty.height <= 0.0) return;
-        _pendingDirty = _pendingDirty.width > 0.0 ? _pendingDirty.united(dirty) : dirty;
-        const double scale = getScaleFactor();
-        const int x0 = std::max(0, static_cast<int>(std::floor(dirty.x * scale)));
-        const int y0 = std::max(0, static_cast<int>(std::floor(dirty.y * scale)));
-        const int x1 = static_cast<int>(std::ceil(dirty.maxX() * scale));
-        const int y1 = static_cast<int>(std::ceil(dirty.maxY() * scale));
-        if (x1 > x0 && y1 > y0)
-            repaint(Rectangle<uint>(static_cast<uint>(x0), static_cast<uint>(y0), static_cast<uint>(x1 - x0),
-                                    static_cast<uint>(y1 - y0)));
+        const ui::PixelRect p =
+            _store.invalidate(_controller->view().dirtyRect(secondsNow()), getScaleFactor());
+        if (!p.isEmpty())
+            repaint(Rectangle<uint>(static_cast<uint>(p.x), static_cast<uint>(p.y),
+                                    static_cast<uint>(p.width), static_cast<uint>(p.height)));
     }
 
     void onCairoDisplay(const CairoGraphicsContext& context) override {
-        cairo_t* cr = context.handle;
-        if (!cr) return;
+        if (!context.handle) return;
         const double scale = getScaleFactor();
-        const int width = static_cast<int>(getWidth());
-        const int height = static_cast<int>(getHeight());
-        if (width <= 0 || height <= 0) return;
-        if (!_backing || cairo_image_surface_get_width(_backing.get()) != width ||
-            cairo_image_surface_get_height(_backing.get()) != height) {
-            _backing.reset(cairo_image_surface_create(CAIRO_FORMAT_RGB24, width, height));
-            cairo_surface_set_device_scale(_backing.get(), scale, scale);
-            _controller->view().setFrame({0.0, 0.0, width / scale, height / scale});
-            _fullPending = true;
-        }
-        if (_fullPending || (_pendingDirty.width > 0.0 && _pendingDirty.height > 0.0)) {
-            cairo_t* bc = cairo_create(_backing.get());
-            std::optional<ui::Rect> dirty;
-            if (!_fullPending) {
-                // Whole device pixels only: an antialiased clip edge would blend the translucent
-                // layers over themselves once per repaint and leave seams.
-                const ui::Rect& d = _pendingDirty;
-                const double x0 = std::floor(d.x * scale) / scale, y0 = std::floor(d.y * scale) / scale;
-                const double x1 = std::ceil(d.maxX() * scale) / scale,
-                             y1 = std::ceil(d.maxY() * scale) / scale;
-                dirty = ui::Rect{x0, y0, x1 - x0, y1 - y0};
-            }
-            if (_fullPending) {
+        _store.paint(
+            context.handle, static_cast<int>(getWidth()), static_cast<int>(getHeight()), scale,
+            [&](cairo_t* cr, std::optional<ui::Rect> dirty) {
                 // Behind an editor that could not be wired (no unit), a plain dark panel.
-                cairo_set_source_rgb(bc, 0.1, 0.01, 0.01);
-                cairo_paint(bc);
-            }
-            _controller->view().draw(bc, scale, secondsNow(), dirty);
-            cairo_destroy(bc);
-            _pendingDirty = {};
-            _fullPending = false;
-        }
-        cairo_surface_flush(_backing.get());
-        cairo_save(cr);
-        cairo_identity_matrix(cr);
-        cairo_set_operator(cr, CAIRO_OPERATOR_SOURCE);
-        cairo_set_source_surface(cr, _backing.get(), 0.0, 0.0);
-        cairo_paint(cr);
-        cairo_restore(cr);
+                if (!dirty) {
+                    cairo_set_source_rgb(cr, 0.1, 0.01, 0.01);
+                    cairo_paint(cr);
+                }
+                _controller->view().draw(cr, scale, secondsNow(), dirty);
+            },
+            [&](ui::Size size) {
+                _controller->view().setFrame({0.0, 0.0, size.width, size.height});
+            });
     }
 
     bool onMouse(const MouseEvent& event) override {
@@ -158,7 +125,7 @@ protected:
 
     void onResize(const ResizeEvent& event) override {
         UI::onResize(event);
-        _fullPending = true;
+        _store.invalidateAll();
     }
 
 private:
@@ -170,9 +137,7 @@ private:
     MainThreadQueue& _queue;
     std::shared_ptr<AudioUnitViewController> _controller;
     std::unique_ptr<EditorHostSync> _sync;
-    ui::SurfacePtr _backing;
-    ui::Rect _pendingDirty{};
-    bool _fullPending = true;
+    ui::BackingStore _store;
 
     DISTRHO_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR(ThraskVellUI)
 };

@@ -1,69 +1,63 @@
 #!/usr/bin/env bash
-# The demo app end to end on a private Xvfb server: start it, click Play with xdotool, hear the
-# disk driver's file grow, close the window as a window manager would, expect exit status 0 and no
-# start error. Skips (77) when Xvfb or xdotool is missing. Every wait is bounded.
-# Usage: end_to_end.sh THRASKVELL CLOSE-WINDOW-HELPER
-set -u
-app=$1
-close_window=$2
-
-if ! command -v Xvfb >/dev/null || ! command -v xdotool >/dev/null; then
-    echo "Xvfb or xdotool is not installed; skipped"
-    exit 77
-fi
-
+# The demo app on a private Xvfb display: a click on Play makes SDL's disk driver's file grow by a
+# second of audio, closing the window as a window manager would ends the app with status 0 and no
+# start error. Every process has its own time limit and every wait is for a condition; 77: skipped.
+# Usage: end_to_end.sh THRASKVELL XPROBE
+set -euo pipefail
+app=$1 xprobe=$2
+for tool in Xvfb xdotool timeout; do
+    command -v "$tool" >/dev/null || { echo "skipped: $tool is not installed"; exit 77; }
+done
 work=$(mktemp -d)
-xvfb_pid=""
-app_pid=""
+xvfb="" app_pid=""
 cleanup() {
-    [ -n "$app_pid" ] && kill "$app_pid" 2>/dev/null
-    [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
-    wait 2>/dev/null
+    kill $app_pid $xvfb 2>/dev/null || true
+    wait 2>/dev/null || true
     rm -rf "$work"
 }
 trap cleanup EXIT
 fail() {
     echo "FAIL: $*"
-    [ -f "$work/app.log" ] && sed 's/^/  app: /' "$work/app.log"
+    sed 's/^/  app: /' "$work/app.log" 2>/dev/null || true
     exit 1
 }
+# Polls a condition every 0.1 s for at most $1 seconds; fails at once when the app has exited.
+wait_for() {
+    local deadline=$((SECONDS + $1)) what=$2
+    shift 2
+    until "$@"; do
+        [ -z "$app_pid" ] || kill -0 "$app_pid" 2>/dev/null || fail "the app exited while waiting for $what"
+        [ "$SECONDS" -lt "$deadline" ] || fail "no $what"
+        sleep 0.1
+    done
+}
 
-# Xvfb picks a free display and writes its number once it accepts connections.
-Xvfb -displayfd 3 -nolisten tcp -screen 0 800x1000x24 3>"$work/display" 2>"$work/xvfb.log" &
-xvfb_pid=$!
-for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
-[ -s "$work/display" ] || fail "Xvfb did not start"
-export DISPLAY=":$(head -n1 "$work/display")"
-
-export SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE="$work/played.raw"
-"$app" >"$work/app.log" 2>&1 &
+timeout 55 Xvfb -displayfd 3 -noreset -nolisten tcp -screen 0 800x1000x24 3>"$work/display" 2>"$work/xvfb.log" &
+xvfb=$!
+wait_for 10 "Xvfb display" test -s "$work/display"
+export DISPLAY=":$(head -n1 "$work/display")" SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE="$work/played.raw"
+timeout 50 "$app" >"$work/app.log" 2>&1 &
 app_pid=$!
+find_window() { window=$(timeout 5 xdotool search --onlyvisible --name '^Thrask Vell$' | head -n1) && [ -n "$window" ]; }
+wait_for 20 "app window" find_window
 
-window=""
-for _ in $(seq 100); do
-    window=$(xdotool search --name '^Thrask Vell$' 2>/dev/null | head -n1)
-    [ -n "$window" ] && break
-    kill -0 "$app_pid" 2>/dev/null || fail "the app exited before showing its window"
-    sleep 0.1
-done
-[ -n "$window" ] || fail "no window appeared"
-sleep 0.5
-
-# The play control's centre: 20 points of padding plus half its 52-point circle across, and the
-# middle of the 87-point header bar down.
-xdotool mousemove --window "$window" 46 43 click 1
-
+# The play control's centre: 20 points of padding plus half its 52-point circle, in the 87-point
+# header. The triangle's point is gold while stopped, the square's corner once playing.
+eval "$(timeout 5 xdotool getwindowgeometry --shell "$window")"
+gold() { read -r r g _ < <(timeout 5 "$xprobe" pixel "$((X + 46 + $1)),$((Y + 43 + $2))") && [ "$r" -gt 150 ] && [ "$g" -gt 100 ]; }
+wait_for 15 "play glyph drawn" gold 8 0
+timeout 5 xdotool mousemove --window "$window" 46 43 click 1
+wait_for 15 "stop glyph after the click" gold 6 -6
 size() { stat -c %s "$work/played.raw" 2>/dev/null || echo 0; }
-for _ in $(seq 100); do [ "$(size)" -gt 352800 ] && break; sleep 0.1; done # a second of stereo floats
-[ "$(size)" -gt 352800 ] || fail "no audio reached the device after Play"
+second_played() { [ "$(size)" -gt 384000 ]; } # a second of 48 kHz stereo floats
+wait_for 20 "second of audio" second_played
 
-"$close_window" "$window" || fail "could not ask the window to close"
-for _ in $(seq 100); do kill -0 "$app_pid" 2>/dev/null || break; sleep 0.1; done
-if kill -0 "$app_pid" 2>/dev/null; then fail "the app is still running after its window closed"; fi
-wait "$app_pid"
-status=$?
-app_pid=""
+timeout 5 "$xprobe" close "$window" || fail "could not ask the window to close"
+exited() { ! kill -0 "$app_pid" 2>/dev/null; }
+app=$app_pid app_pid=""
+wait_for 10 "exit after the window closed" exited
+status=0
+wait "$app" || status=$?
 [ "$status" -eq 0 ] || fail "exit status $status"
-grep -q "Engine start error" "$work/app.log" && fail "the engine did not start"
+! grep -q "Engine start error" "$work/app.log" || fail "the engine did not start"
 echo "ok: played $(size) bytes, closed, exit status 0"
-exit 0

@@ -1,18 +1,14 @@
 #!/usr/bin/env bash
-# The stereo LV2 with its editor inside jalv.gtk3 under Xvfb, on a private JACK dummy server: the
-# editor is drawn (dark red ground, gold title), a drag on the Sustain knob moves the host's
-# `sustain` control (read back from a state jalv saves) and the plug-in's own state agrees.
-# Every step is bounded; exit 77 (skipped) when a tool is missing.
-# Usage: jalv-editor.sh BUNDLE_DIR PLUGIN_URI XGRAB [SCREENSHOT.png]
+# The LV2 editor inside jalv.gtk3 on a private Xvfb display and a private JACK dummy server: it is
+# drawn (dark red ground, gold title), and a drag on the Sustain knob moves the host's `sustain`
+# control, read back from the state jalv saves, where the plug-in's own state agrees.
+# Every process has its own time limit and every wait is for a condition; 77 means skipped.
+# Usage: jalv-editor.sh BUNDLE_DIR PLUGIN_URI XPROBE
 set -euo pipefail
-bundle=$1
-uri=$2
-xgrab=$3
-screenshot=${4:-}
-for tool in Xvfb jalv.gtk3 jackd jack_wait xdotool; do
+bundle=$1 uri=$2 xprobe=$3
+for tool in Xvfb jalv.gtk3 jackd jack_wait xdotool timeout; do
     command -v "$tool" >/dev/null || { echo "skipped: $tool is not installed"; exit 77; }
 done
-
 work=$(mktemp -d)
 pids=()
 cleanup() {
@@ -23,71 +19,76 @@ cleanup() {
 trap cleanup EXIT
 fail() {
     echo "FAIL: $*"
-    cat "$work/jalv.log" 2>/dev/null || true
+    cat "$work"/*.log 2>/dev/null || true
     exit 1
 }
+# Polls a condition every 0.1 s for at most $1 seconds; fails at once when jalv has died.
+wait_for() {
+    local deadline=$((SECONDS + $1)) what=$2
+    shift 2
+    until "$@"; do
+        [ -z "${jalv:-}" ] || kill -0 "$jalv" 2>/dev/null || fail "jalv exited while waiting for $what"
+        [ "$SECONDS" -lt "$deadline" ] || fail "no $what"
+        sleep 0.1
+    done
+}
 
-export GSETTINGS_BACKEND=memory
-timeout 120 Xvfb -displayfd 3 -screen 0 1280x1000x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
+# -displayfd: Xvfb picks a free display itself, so parallel runs never share one; -noreset: a
+# probe leaving before jalv connects must not reset the server under it.
+timeout 55 Xvfb -displayfd 3 -noreset -screen 0 1280x1000x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
 pids+=($!)
-for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
-[ -s "$work/display" ] || fail "Xvfb did not start"
-export DISPLAY=":$(head -n1 "$work/display")"
-
-export JACK_DEFAULT_SERVER="thraskvell-editor-$$"
-timeout 110 jackd --no-realtime -d dummy -r 48000 -p 256 >"$work/jackd.log" 2>&1 &
+wait_for 10 "Xvfb display" test -s "$work/display"
+export DISPLAY=":$(head -n1 "$work/display")" GSETTINGS_BACKEND=memory
+export JACK_DEFAULT_SERVER="thraskvell-editor-$$-$RANDOM"
+timeout 55 jackd --no-realtime -n "$JACK_DEFAULT_SERVER" -d dummy -r 48000 -p 256 >"$work/jackd.log" 2>&1 &
 pids+=($!)
-for _ in $(seq 50); do timeout 5 jack_wait -c >/dev/null 2>&1 && break; sleep 0.1; done
+timeout 15 jack_wait -s "$JACK_DEFAULT_SERVER" -w -t 10 >/dev/null || fail "the JACK server did not come up"
 
 mkdir "$work/lv2"
 ln -s "$(cd "$bundle" && pwd)" "$work/lv2/"
-LV2_PATH="$work/lv2" timeout 100 jalv.gtk3 "$uri" >"$work/jalv.log" 2>&1 &
-pids+=($!)
-
-window=""
-for _ in $(seq 100); do
-    window=$(xdotool search --name "^Thrask Vell" 2>/dev/null | head -n1) && [ -n "$window" ] && break
-    sleep 0.2
-done
-[ -n "$window" ] || fail "no jalv window"
-sleep 1.5
-eval "$(xdotool getwindowgeometry --shell "$window")"
+LV2_PATH="$work/lv2" timeout 50 jalv.gtk3 "$uri" >"$work/jalv.log" 2>&1 &
+jalv=$!
+pids+=("$jalv")
+find_window() { window=$(timeout 5 xdotool search --onlyvisible --name "$1" 2>/dev/null | head -n1) && [ -n "$window" ]; }
+wait_for 20 "jalv window" find_window "^Thrask Vell"
+eval "$(timeout 5 xdotool getwindowgeometry --shell "$window")"
 # jalv puts its menu bar above the editor: the editor is the bottom 550 × 750 of the window.
 [ "$WIDTH" -ge 550 ] && [ "$HEIGHT" -ge 750 ] || fail "window ${WIDTH}x${HEIGHT} is smaller than the editor"
-left=$X
-top=$((Y + HEIGHT - 750))
-
-read -r _ r g b < <("$xgrab" "$work/shot.png" "$((left + 20)),$((top + 720))")
-[ "$r" -gt $((g + 8)) ] && [ "$r" -gt $((b + 8)) ] && [ "$r" -lt 90 ] || fail "ground is $r $g $b, not dark red"
-read -r _ r g b < <("$xgrab" "$work/shot.png" "$((left + 150)),$((top + 15)),250,50")
+left=$X top=$((Y + HEIGHT - 750))
+probe() { timeout 5 "$xprobe" "$@"; }
+ground_is_dark_red() {
+    read -r r g b < <(probe pixel "$((left + 20)),$((top + 720))") &&
+        [ "$r" -gt $((g + 8)) ] && [ "$r" -gt $((b + 8)) ] && [ "$r" -lt 90 ]
+}
+wait_for 15 "dark red editor ground" ground_is_dark_red
+read -r r g b < <(probe pixel "$((left + 150)),$((top + 15)),250,50") || fail "cannot read the title"
 [ "$r" -gt 180 ] && [ "$g" -gt 120 ] && [ "$r" -gt $((b + 60)) ] || fail "title is $r $g $b, not gold"
 
-# Sustain knob: 30 points up from its centre.
-kx=$((left + 97))
-ky=$((top + 369))
-xdotool mousemove "$kx" "$ky" mousedown 1 sleep 0.2 mousemove "$kx" $((ky - 15)) sleep 0.2 \
-    mousemove "$kx" $((ky - 30)) sleep 0.2 mouseup 1
-sleep 1
-[ -n "$screenshot" ] && "$xgrab" "$screenshot" "@$X,$Y,$WIDTH,$HEIGHT" >/dev/null
+# Sustain knob: 30 points up from its centre, then wait until the knob is drawn changed and still.
+knob="$((left + 67)),$((top + 339)),60,60"
+before=$(probe sum "$knob")
+kx=$((left + 97)) ky=$((top + 369))
+timeout 10 xdotool mousemove "$kx" "$ky" mousedown 1 sleep 0.1 mousemove "$kx" $((ky - 15)) sleep 0.1 \
+    mousemove "$kx" $((ky - 30)) sleep 0.1 mouseup 1
+knob_settled() {
+    local a b
+    a=$(probe sum "$knob") && sleep 0.2 && b=$(probe sum "$knob") && [ "$a" != "$before" ] && [ "$a" = "$b" ]
+}
+wait_for 10 "knob drawn at its new value" knob_settled
 
-# File ▸ Save writes the host's control values and the plug-in's state into a directory.
-xdotool mousemove $((X + 18)) $((Y + 13)) click 1
-sleep 0.7
-xdotool mousemove $((X + 45)) $((Y + 41)) click 1
-dialog=""
-for _ in $(seq 50); do
-    dialog=$(xdotool search --name "^Save State" 2>/dev/null | head -n1) && [ -n "$dialog" ] && break
-    sleep 0.2
-done
-[ -n "$dialog" ] || fail "no save dialog"
-sleep 0.5
-eval "$(xdotool getwindowgeometry --shell "$dialog")"
-xdotool type --delay 5 "$work/saved"
-sleep 0.5
-# The Save button sits in the dialog's bottom right corner.
-xdotool mousemove $((X + (WIDTH < 1280 - X ? WIDTH : 1280 - X) - 20)) $((Y + HEIGHT - 24)) click 1
-for _ in $(seq 50); do [ -s "$work/saved/state.ttl" ] && break; sleep 0.2; done
-[ -s "$work/saved/state.ttl" ] || fail "jalv saved no state"
+# Ctrl+S over the menu bar opens jalv's Save State dialog; Return saves to the typed directory.
+timeout 5 xdotool mousemove $((X + 200)) $((Y + 10)) key ctrl+s
+wait_for 15 "save dialog" find_window "^Save State"
+timeout 5 xdotool mousemove --window "$window" 20 20 # keys go to the window under the pointer
+timeout 10 xdotool type --delay 5 "$work/saved"
+# GTK enables Save only once it has looked at the typed folder: Return until the state is there.
+saved() {
+    grep -q '"sustain"' "$work/saved/state.ttl" 2>/dev/null && return
+    timeout 5 xdotool key Return
+    sleep 0.3
+    grep -q '"sustain"' "$work/saved/state.ttl" 2>/dev/null
+}
+wait_for 15 "saved state" saved
 
 port=$(grep -A1 'lv2:symbol "sustain"' "$work/saved/state.ttl" | sed -n 's/.*pset:value \([0-9.]*\).*/\1/p')
 plugin=$(sed -n 's/.*"sustain": \([0-9.]*\).*/\1/p' "$work/saved/state.ttl")
