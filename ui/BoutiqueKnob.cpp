@@ -21,12 +21,6 @@ float knobDragValue(float anchor, double translationY) {
     return static_cast<float>(proposed);
 }
 
-Point knobPointerCenter(Point faceCenter, float value) {
-    const double radians = knobAngleDegrees(value) * std::numbers::pi / 180.0;
-    return {faceCenter.x + kKnobPointerLift * std::sin(radians),
-            faceCenter.y - kKnobPointerLift * std::cos(radians)};
-}
-
 TextStyle knobCaptionStyle() {
     return {FontDesign::serif, 11.0, FontWeight::bold, {0.8, 0.6, 0.2, 1.0}, true};
 }

@@ -11,6 +11,7 @@
 #include "ui/Canvas.h"
 #include "ui/Gesture.h"
 
+#include <cmath>
 #include <string>
 
 namespace thraskvell::ui {
@@ -30,8 +31,6 @@ double knobAngleDegrees(float value);
 // The value a drag writes: the anchor minus the vertical translation (up is negative), in 0…100
 // (0 when the anchor is NaN).
 float knobDragValue(float anchor, double translationY);
-// Where the centre of the pointer is on screen for a face centred at `faceCenter`.
-Point knobPointerCenter(Point faceCenter, float value);
 TextStyle knobCaptionStyle();
 
 class BoutiqueKnob : public PointerTarget {
@@ -51,8 +50,11 @@ public:
     void onAppear();
 
     void draw(cairo_t* cr, RenderContext& ctx);
-    // Whether the bound value differs from the one last drawn. Thread: main.
-    bool needsRedraw() const { return value_.get() != drawnValue_; }
+    // Whether the bound value differs from the one last drawn (a NaN drawn once stays drawn). Main.
+    bool needsRedraw() const {
+        const float value = value_.get();
+        return value != drawnValue_ && !(std::isnan(value) && std::isnan(drawnValue_));
+    }
 
     bool hitTest(Point location) const override;
     void pointerDown(Point location) override { drag_.begin(location); }
@@ -61,8 +63,6 @@ public:
 
     const std::string& label() const { return label_; }
     float value() const { return value_.get(); }
-    float dragLastValue() const { return dragLastValue_; }
-    bool isDragging() const { return drag_.isActive(); }
 
 private:
     std::string label_;

@@ -117,17 +117,6 @@ cairo_operator_t cairoOperator(BlendMode mode) {
     return CAIRO_OPERATOR_OVER;
 }
 
-void drawLayer(cairo_t* cr, double opacity, BlendMode mode, const std::function<void(cairo_t*)>& content) {
-    if (opacity <= 0.0) return;
-    cairo_save(cr);
-    cairo_push_group(cr);
-    content(cr);
-    cairo_pop_group_to_source(cr);
-    cairo_set_operator(cr, cairoOperator(mode));
-    cairo_paint_with_alpha(cr, std::min(opacity, 1.0));
-    cairo_restore(cr);
-}
-
 void addBrightness(cairo_t* cr, cairo_surface_t* mask, Point at, double amount) {
     if (amount == 0.0 || !mask) return;
     cairo_save(cr);
@@ -325,18 +314,6 @@ void TextCache::draw(cairo_t* cr, const std::string& text, const TextStyle& styl
     cairo_move_to(cr, origin.x, origin.y);
     pango_cairo_show_layout(cr, layout);
     cairo_restore(cr);
-}
-
-std::string TextCache::resolvedFamily(const TextStyle& style) {
-    PangoFontDescription* desc = describe(style);
-    PangoFont* font = pango_font_map_load_font(pango_context_get_font_map(context_), context_, desc);
-    pango_font_description_free(desc);
-    if (!font) return {};
-    PangoFontDescription* got = pango_font_describe(font);
-    std::string family = pango_font_description_get_family(got) ? pango_font_description_get_family(got) : "";
-    pango_font_description_free(got);
-    g_object_unref(font);
-    return family;
 }
 
 // ---- Images ----------------------------------------------------------------------------------

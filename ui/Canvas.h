@@ -61,9 +61,6 @@ void rotateAbout(cairo_t* cr, Point center, double degrees);
 enum class BlendMode { normal, screen, multiply };
 cairo_operator_t cairoOperator(BlendMode mode);
 
-// Draws `content` into an offscreen layer, then composites it at `opacity` with `mode`.
-void drawLayer(cairo_t* cr, double opacity, BlendMode mode, const std::function<void(cairo_t*)>& content);
-
 // Adds `amount` to red, green and blue wherever `mask` is opaque (placed at `at`, logical units).
 void addBrightness(cairo_t* cr, cairo_surface_t* mask, Point at, double amount);
 
@@ -92,8 +89,6 @@ public:
     // Paints `shadow` under a shape occupying `bounds`. Thread: main.
     void draw(cairo_t* cr, const std::string& key, const Rect& bounds, const Shadow& shadow, double scale,
               const std::function<void(cairo_t*)>& shape);
-    std::size_t size() const { return entries_.size(); }
-    void clear() { entries_.clear(); }
 
 private:
     struct Entry {
@@ -133,8 +128,6 @@ public:
     Size measure(const std::string& text, const TextStyle& style);
     // Draws with the layout's top-left at `origin`. Thread: main.
     void draw(cairo_t* cr, const std::string& text, const TextStyle& style, Point origin);
-    // The family Pango actually resolved for a style (for diagnostics and tests). Thread: main.
-    std::string resolvedFamily(const TextStyle& style);
 
 private:
     PangoLayout* layoutFor(const std::string& text, const TextStyle& style);

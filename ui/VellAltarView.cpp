@@ -25,14 +25,6 @@ double altarShadeOpacity(float asymmetry) {
     return asymmetry > 0.5f ? 1.0 : 0.0;
 }
 
-double altarBrightness(float bassBoost) {
-    return bassBoost > 0.5f ? kAltarBoostBrightness : 0.0;
-}
-
-Shadow altarShadow(float bassBoost) {
-    return bassBoost > 0.5f ? kShadowOn : kShadowOff;
-}
-
 Shadow altarShadowBetween(double progress) {
     Color color = lerp(kShadowOff.color, kShadowOn.color, progress);
     color.r = std::clamp(color.r, 0.0, 1.0);

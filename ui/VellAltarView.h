@@ -20,8 +20,6 @@ inline constexpr double kAltarBoostBrightness = 0.03;
 
 double altarGlowOpacity(float sustain);    // sustain ÷ 100, unclamped; NaN → 0, ±infinity → 1 / 0
 double altarShadeOpacity(float asymmetry); // 1 when asymmetry > 0.5, else 0
-double altarBrightness(float bassBoost);   // +0.03 when bass boost > 0.5, else 0
-Shadow altarShadow(float bassBoost);
 // The shadow part-way (progress 0 = off, 1 = on; a spring may overshoot) through a bass boost change.
 Shadow altarShadowBetween(double progress);
 
@@ -55,9 +53,6 @@ public:
     bool needsRedraw(double now) const;
 
     void draw(cairo_t* cr, RenderContext& ctx);
-
-    // False when the embedded picture could not be decoded (the altar then draws nothing but effects).
-    bool hasPicture() const { return picture_ != nullptr; }
 
 private:
     void buildLayers(double scale);

@@ -9,133 +9,94 @@
 namespace thraskvell {
 namespace {
 
-class ViewModelTest : public ::testing::Test {
-protected:
-    std::shared_ptr<ThraskVellViewModel> makeModel(bool withTree) {
-        source = std::make_shared<test::TestParameterSource>(withTree);
-        auto model = ThraskVellViewModel::make(source, queue);
-        subscription = model->objectWillChange().sink([this] { ++announcements; });
-        return model;
-    }
-    std::shared_ptr<AUParameter> treeParameter(const char* identifier) {
-        return source->parameterTree()->valueForKey(identifier);
-    }
+// A view model on a test source, counting its change announcements.
+struct Watched {
+    explicit Watched(bool withTree)
+        : source(std::make_shared<test::TestParameterSource>(withTree)),
+          model(ThraskVellViewModel::make(source, queue)),
+          subscription(model->objectWillChange().sink([this] { ++announcements; })) {}
+    AUParameter& tree(const char* identifier) { return *source->parameterTree()->valueForKey(identifier); }
 
     MainThreadQueue queue;
     std::shared_ptr<test::TestParameterSource> source;
-    Cancellable subscription;
+    std::shared_ptr<ThraskVellViewModel> model;
     int announcements = 0;
+    Cancellable subscription;
 };
 
-TEST_F(ViewModelTest, WithoutTreeShowsPlaceholdersAndEditsOnlyTheDisplay) {
-    auto model = makeModel(false);
-    EXPECT_FALSE(model->observerToken().has_value());
-    ASSERT_EQ(model->params().size(), kParameterCount);
+TEST(ViewModel, WithoutTreeShowsTheDefaultsAndEditsOnlyTheDisplay) {
+    Watched w(false);
+    EXPECT_FALSE(w.model->observerToken().has_value());
+    ASSERT_EQ(w.model->params().size(), kParameterCount);
     for (const auto& definition : allParameters())
-        EXPECT_EQ(model->value(definition.identifier), definition.defaultValue) << definition.identifier;
-
-    model->setParameterValue("tone", 12.0f);
-    EXPECT_EQ(model->value("tone"), 12.0f);
-    EXPECT_EQ(announcements, 1);
+        EXPECT_EQ(w.model->value(definition.identifier), definition.defaultValue) << definition.identifier;
+    w.model->setParameterValue("tone", 12.0f);
+    EXPECT_EQ(w.model->value("tone"), 12.0f);
+    EXPECT_EQ(w.announcements, 1);
 }
 
-TEST_F(ViewModelTest, ConstructionReadsNonDefaultTreeValues) {
-    source = std::make_shared<test::TestParameterSource>(true);
-    for (const auto& definition : allParameters())
-        source->parameterTree()
-            ->valueForKey(definition.identifier)
-            ->setValue(static_cast<float>(definition.address) * 7.0f + 1.0f);
-    auto model = ThraskVellViewModel::make(source, queue);
-    EXPECT_TRUE(model->observerToken().has_value());
-    for (const auto& definition : allParameters())
-        EXPECT_EQ(model->value(definition.identifier), static_cast<float>(definition.address) * 7.0f + 1.0f)
-            << definition.identifier;
-    EXPECT_EQ(queue.pendingCount(), 0u);
+TEST(ViewModel, AnEditReachesTheTreeAndIsPublishedOnceItsEchoNever) {
+    Watched w(true);
+    w.model->setParameterValue("sustain", 73.0f);
+    EXPECT_EQ(w.tree("sustain").value(), 73.0f);
+    EXPECT_EQ(w.announcements, 1);
+    EXPECT_GE(w.queue.drain(), 1u); // the echo arrives and changes nothing
+    EXPECT_EQ(w.announcements, 1);
+    w.model->setParameterValue("sustain", 73.0f); // every edit is published, even an equal one
+    EXPECT_EQ(w.announcements, 2);
 }
 
-TEST_F(ViewModelTest, AnEditPublishesOnceAndItsEchoPublishesNothing) {
-    auto model = makeModel(true);
-    model->setParameterValue("sustain", 73.0f);
-    EXPECT_EQ(model->value("sustain"), 73.0f);
-    EXPECT_EQ(treeParameter("sustain")->value(), 73.0f);
-    EXPECT_EQ(announcements, 1);
-
-    EXPECT_GE(queue.drain(), 1u); // the echo arrives …
-    EXPECT_EQ(announcements, 1);  // … and changes nothing
-    EXPECT_EQ(model->value("sustain"), 73.0f);
-
-    // Writing the value it already shows still announces: every edit is published.
-    model->setParameterValue("sustain", 73.0f);
-    EXPECT_EQ(announcements, 2);
-}
-
-TEST_F(ViewModelTest, OutsideChangesAreShownOnlyBeyondTheTolerance) {
-    struct Case {
-        float base;
-        float delta;
-        bool shown;
-    };
-    for (const Case c : {Case{50.0f, 0.0005f, false}, Case{50.0f, 0.001f, false},
-                         Case{50.0f, -0.0009f, false}, Case{0.0f, 0.001f, false}, Case{0.0f, 0.0011f, true},
-                         Case{50.0f, 0.002f, true}, Case{50.0f, -0.002f, true}, Case{50.0f, 25.0f, true}}) {
-        auto model = makeModel(true);
-        treeParameter("tone")->setValue(c.base);
-        queue.drain();
-        ASSERT_EQ(model->value("tone"), c.base);
-        announcements = 0;
-        treeParameter("tone")->setValue(c.base + c.delta);
-        queue.drain();
-        EXPECT_EQ(announcements, c.shown ? 1 : 0) << c.base << " + " << c.delta;
-        EXPECT_EQ(model->value("tone"), c.shown ? c.base + c.delta : c.base) << c.base << " + " << c.delta;
+TEST(ViewModel, HostChangesShowOnTheMainThreadBeyondTheTolerance) {
+    using C = std::tuple<float, float, bool>; // value shown, change, whether the change shows
+    for (const auto& [base, delta, shown] :
+         {C{50, 0.0005f, false}, C{50, 0.001f, false}, C{50, -0.0009f, false}, C{0, 0.001f, false},
+          C{0, 0.0011f, true}, C{50, -0.002f, true}, C{50, 25, true}}) {
+        Watched w(true);
+        w.tree("tone").setValue(base);
+        w.queue.drain();
+        w.announcements = 0;
+        w.tree("tone").setValue(base + delta);
+        EXPECT_EQ(w.model->value("tone"), base) << "not before the main thread runs";
+        w.queue.drain();
+        EXPECT_EQ(w.announcements, shown ? 1 : 0) << base << " + " << delta;
+        EXPECT_EQ(w.model->value("tone"), shown ? base + delta : base) << base << " + " << delta;
     }
 }
 
-TEST_F(ViewModelTest, HostChangesReachTheDisplayOnTheMainThreadOnly) {
-    auto model = makeModel(true);
-    treeParameter("bassBoost")->setValue(1.0f);
-    EXPECT_EQ(model->value("bassBoost"), 0.0f); // nothing changes before the main thread runs
-    queue.drain();
-    EXPECT_EQ(model->value("bassBoost"), 1.0f);
-    EXPECT_EQ(announcements, 1);
-}
-
-TEST_F(ViewModelTest, UnknownIdentifiersReadZeroAndWriteOnlyTheDisplay) {
-    auto model = makeModel(true);
-    EXPECT_EQ(model->value("Trim"), 0.0f);
-    EXPECT_EQ(model->value(""), 0.0f);
-    model->setParameterValue("wobble", 9.0f);
-    EXPECT_EQ(model->value("wobble"), 9.0f);
-    EXPECT_EQ(queue.pendingCount(), 0u); // the tree never heard of it
-    for (const auto& parameter : source->parameterTree()->allParameters())
+TEST(ViewModel, UnknownIdentifiersReadZeroAndWriteOnlyTheDisplay) {
+    Watched w(true);
+    EXPECT_EQ(w.model->value("Trim"), 0.0f);
+    w.model->setParameterValue("wobble", 9.0f);
+    EXPECT_EQ(w.model->value("wobble"), 9.0f);
+    EXPECT_EQ(w.queue.pendingCount(), 0u); // the tree never heard of it
+    for (const auto& parameter : w.source->parameterTree()->allParameters())
         EXPECT_EQ(parameter->value(), defaultValue(parameter->identifier()).value());
 }
 
-TEST_F(ViewModelTest, ReleaseWithDeliveriesQueuedDoesNothingAndRemovesTheObserver) {
-    auto model = makeModel(true);
-    std::weak_ptr<ThraskVellViewModel> weak = model;
-    treeParameter("gate")->setValue(42.0f);
-    EXPECT_GT(queue.pendingCount(), 0u);
-    subscription.cancel();
-    model.reset();
+TEST(ViewModel, ReleasedWithDeliveriesQueuedItIsGoneAndSoIsItsObserver) {
+    Watched w(true);
+    const std::weak_ptr<ThraskVellViewModel> weak = w.model;
+    w.tree("gate").setValue(42.0f);
+    EXPECT_GT(w.queue.pendingCount(), 0u);
+    w.subscription.cancel();
+    w.model.reset();
     EXPECT_TRUE(weak.expired()); // the tree's observer did not keep it alive
-    queue.drain();               // the queued delivery runs into nothing
-
-    treeParameter("gate")->setValue(43.0f); // observer removed: nothing is posted any more
-    EXPECT_EQ(queue.pendingCount(), 0u);
-    EXPECT_EQ(source.use_count(), 1); // the source was released with the view model
+    w.queue.drain();             // the queued delivery runs into nothing
+    w.tree("gate").setValue(43.0f);
+    EXPECT_EQ(w.queue.pendingCount(), 0u);
+    EXPECT_EQ(w.source.use_count(), 1); // the source went with the view model
 }
 
-TEST_F(ViewModelTest, TheTreeObserverPostsWithoutAllocating) {
-    auto model = makeModel(true);
-    const auto parameter = treeParameter("volume");
+TEST(ViewModel, TheTreeObserverPostsWithoutAllocating) {
+    Watched w(true);
     {
         test::AllocationScope scope;
         for (int i = 0; i < 100; ++i)
-            parameter->setValue(static_cast<float>(i));
+            w.tree("volume").setValue(static_cast<float>(i));
         EXPECT_EQ(scope.allocations(), 0u);
     }
-    queue.drain();
-    EXPECT_EQ(model->value("volume"), 99.0f); // coalesced to the last value
+    w.queue.drain();
+    EXPECT_EQ(w.model->value("volume"), 99.0f); // coalesced to the last value
 }
 
 } // namespace
