@@ -23,12 +23,13 @@ std::optional<ParameterAssignment> parseParameterAssignment(std::string_view tex
         const std::string_view number = text.substr(equals + 1);
         const char* end = number.data() + number.size();
         const auto [ptr, ec] = std::from_chars(number.data(), end, value);
-        if (ec != std::errc() || ptr != end || !std::isfinite(value))
+        const bool outOfRange = ec == std::errc::result_out_of_range && ptr == end;
+        if ((ec != std::errc() && !outOfRange) || ptr != end || std::isnan(value))
             message << "'" << number << "' is not a number (in " << text << ")";
         // The bridge stores whatever it is given; keeping to the published range is the writer's job.
-        else if (value < definition->minValue || value > definition->maxValue)
-            message << text << ": " << identifier << " ranges from " << definition->minValue << " to "
-                    << definition->maxValue;
+        else if (outOfRange || value < definition->minValue || value > definition->maxValue)
+            message << "'" << number << "' is out of range: " << identifier << " ranges from "
+                    << definition->minValue << " to " << definition->maxValue;
         else
             return ParameterAssignment{std::string(identifier), value};
     }

@@ -35,7 +35,8 @@ std::string lowerExtension(const fs::path& path) {
 }
 
 int majorFormatFor(const std::string& ext) {
-    if (ext.empty() || ext == "wav") return SF_FORMAT_WAV;
+    // Written as plain WAV until the data outgrows WAV's 32-bit sizes (SFC_RF64_AUTO_DOWNGRADE).
+    if (ext.empty() || ext == "wav") return SF_FORMAT_RF64;
     // Common spellings libsndfile's own table lists differently.
     if (ext == "aif" || ext == "aifc") return SF_FORMAT_AIFF;
     if (ext == "ogg" || ext == "opus") return SF_FORMAT_OGG;
@@ -81,6 +82,13 @@ int outputFormatFor(const fs::path& destination, int sampleRate, int channels) {
                          ": libsndfile offers no suitable encoding for '." + ext + "' files");
 }
 
+fs::path resolvedDestination(const fs::path& destination) {
+    std::error_code ec;
+    if (!fs::is_symlink(destination, ec)) return destination;
+    const fs::path target = fs::weakly_canonical(destination, ec);
+    return ec ? destination : target;
+}
+
 bool sameFile(const fs::path& a, const fs::path& b) {
     std::error_code ec;
     const bool same = fs::equivalent(a, b, ec);
@@ -110,14 +118,18 @@ std::int64_t AudioFileReader::read(float* interleaved, std::int64_t frames) {
     const sf_count_t got = sf_readf_float(file_, interleaved, static_cast<sf_count_t>(frames));
     if (got < frames && sf_error(file_) != SF_ERR_NO_ERROR)
         throw AudioFileError("cannot read " + quoted(path_) + ": " + sf_strerror(file_));
+    done_ += got;
+    if (got < frames && done_ < frames_)
+        throw AudioFileError("cannot read " + quoted(path_) + ": it ended after " + std::to_string(done_) +
+                             " of " + std::to_string(frames_) + " frames");
     return static_cast<std::int64_t>(got);
 }
 
 AudioFileWriter::AudioFileWriter(const fs::path& destination, int sampleRate, int channels)
-    : destination_(destination) {
+    : destination_(resolvedDestination(destination)) {
     const int format = outputFormatFor(destination, sampleRate, channels);
 
-    const TemporaryFile temporary = createTemporaryBeside(destination);
+    const TemporaryFile temporary = createTemporaryBeside(destination_);
     if (temporary.descriptor < 0)
         throw AudioFileError("cannot write " + quoted(destination) + ": " + std::strerror(errno));
     temporary_ = temporary.path;
@@ -131,9 +143,11 @@ AudioFileWriter::AudioFileWriter(const fs::path& destination, int sampleRate, in
     if (!file_) {
         const std::string reason = sf_strerror(nullptr);
         // A failed sf_open_fd has already closed the descriptor it was told to own.
-        unlink(temporary_.c_str());
+        discardTemporary(temporary_);
         throw AudioFileError("cannot write " + quoted(destination) + ": " + reason);
     }
+    if ((format & SF_FORMAT_TYPEMASK) == SF_FORMAT_RF64)
+        sf_command(file_, SFC_RF64_AUTO_DOWNGRADE, nullptr, SF_TRUE);
     // Integer formats would wrap round on overs; clip them instead.
     if ((format & SF_FORMAT_SUBMASK) != SF_FORMAT_FLOAT)
         sf_command(file_, SFC_SET_CLIPPING, nullptr, SF_TRUE);
@@ -141,7 +155,7 @@ AudioFileWriter::AudioFileWriter(const fs::path& destination, int sampleRate, in
 
 AudioFileWriter::~AudioFileWriter() {
     if (file_) sf_close(file_);
-    if (!committed_ && !temporary_.empty()) unlink(temporary_.c_str());
+    if (!committed_ && !temporary_.empty()) discardTemporary(temporary_);
 }
 
 void AudioFileWriter::write(const float* interleaved, std::int64_t frames) {
@@ -150,13 +164,13 @@ void AudioFileWriter::write(const float* interleaved, std::int64_t frames) {
         throw AudioFileError("cannot write " + quoted(destination_) + ": " + sf_strerror(file_));
 }
 
-void AudioFileWriter::commit() {
+void AudioFileWriter::commit(bool last) {
     sf_write_sync(file_);
     const int closed = sf_close(file_);
     file_ = nullptr;
     if (closed != 0)
         throw AudioFileError("cannot finish " + quoted(destination_) + ": " + sf_error_number(closed));
-    if (std::rename(temporary_.c_str(), destination_.c_str()) != 0)
+    if (!commitTemporary(temporary_, destination_, last))
         throw AudioFileError("cannot write " + quoted(destination_) + ": " + std::strerror(errno));
     committed_ = true;
 }

@@ -1,9 +1,11 @@
 // Audio files for thraskvell-render, through libsndfile.
 //
-// The reader opens anything libsndfile reads and hands out interleaved float frames. The writer
-// never writes the destination directly: it fills a temporary file in the destination's directory
-// and renames it into place on commit(), so a render that fails or is interrupted leaves no
-// half-written output, and an existing file is replaced only by a complete one.
+// The reader opens anything libsndfile reads and hands out interleaved float frames; a file that ends
+// before the frame count its header gave is an error. The writer never writes the destination
+// directly: it fills a temporary file in the directory of the file the destination resolves to and
+// renames it into place on commit(), so a render that fails or is interrupted leaves no half-written
+// output, an existing file is replaced only by a complete one with its permission bits, and a
+// symbolic link stays a link to the new audio.
 //
 // Failures throw AudioFileError with a message meant for the user. Threads: main only.
 #pragma once
@@ -42,12 +44,13 @@ private:
     int sampleRate_ = 0;
     int channels_ = 0;
     std::int64_t frames_ = 0;
+    std::int64_t done_ = 0;
 };
 
 class AudioFileWriter {
 public:
     // Creates the temporary file. The format follows the destination's extension (32-bit float WAV
-    // for .wav or no extension; the best libsndfile offers otherwise).
+    // for .wav or no extension, as RF64 once it outgrows 4 GiB; the best libsndfile offers otherwise).
     AudioFileWriter(const std::filesystem::path& destination, int sampleRate, int channels);
     // Removes the temporary file unless commit() succeeded.
     ~AudioFileWriter();
@@ -55,8 +58,8 @@ public:
     AudioFileWriter& operator=(const AudioFileWriter&) = delete;
 
     void write(const float* interleaved, std::int64_t frames);
-    // Finishes the file and moves it to the destination.
-    void commit();
+    // Finishes the file and moves it to the destination; `last` as for commitTemporary.
+    void commit(bool last = true);
 
     const std::filesystem::path& temporaryPath() const { return temporary_; }
 
@@ -69,6 +72,9 @@ private:
 
 // Whether the destination's extension names a type libsndfile can write (no extension means WAV).
 bool writableExtension(const std::filesystem::path& destination);
+
+// Where a destination's bytes go: the final target of a symbolic link, else the destination itself.
+std::filesystem::path resolvedDestination(const std::filesystem::path& destination);
 
 // libsndfile format code for a destination, by its extension; throws for an extension libsndfile
 // cannot write.

@@ -66,9 +66,9 @@ void RenderState::save(const std::filesystem::path& path) const {
         if (written) done += std::size_t(n);
     }
     written = ::close(fd) == 0 && written;
-    if (!written || std::rename(temporary.c_str(), path.c_str()) != 0) {
+    if (!written || !commitTemporary(temporary, path, false)) {
         const std::string reason = std::strerror(errno);
-        std::remove(temporary.c_str());
+        discardTemporary(temporary);
         throw PresetError("cannot write preset " + path.string() + ": " + reason);
     }
 }

@@ -33,7 +33,8 @@ public:
     std::vector<ParameterAssignment> settings() const;
 
     // Writes the state as JSON text: to a temporary file beside `path`, then renamed into place,
-    // so an existing preset is replaced only by a complete one.
+    // so an existing preset is replaced only by a complete one. Renders save it before committing
+    // their audio, so a preset that cannot be written leaves the audio file untouched.
     void save(const std::filesystem::path& path) const;
 
 private:

@@ -31,9 +31,12 @@ HostedEffect::HostedEffect(double sampleRate, int channels, int maxFrames)
     : channels_(checkedChannels(channels)), maxFrames_(checkedBlockSize(maxFrames)),
       input_(static_cast<std::size_t>(channels_), std::vector<float>(static_cast<std::size_t>(maxFrames_))),
       output_(static_cast<std::size_t>(channels_), std::vector<float>(static_cast<std::size_t>(maxFrames_))) {
+    const std::string rate = std::to_string(static_cast<long long>(sampleRate)) + " Hz";
+    if (!(sampleRate >= kMinSampleRate))
+        throw ProcessingError("the sample rate " + rate + " is too low: the effect needs at least " +
+                              std::to_string(static_cast<int>(kMinSampleRate)) + " Hz");
     if (!bridge_.prepare(maxFrames, sampleRate, channels))
-        throw ProcessingError("the effect cannot run at " +
-                              std::to_string(static_cast<long long>(sampleRate)) + " Hz with blocks of " +
+        throw ProcessingError("the effect cannot run at " + rate + " with blocks of " +
                               std::to_string(maxFrames) + " frames");
     renderBlock_ = bridge_.internalRenderBlock();
     pull_ = [this](AudioUnitRenderActionFlags*, const AudioTimeStamp*, AUAudioFrameCount frames, NSInteger,

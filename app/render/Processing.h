@@ -29,6 +29,9 @@ void applySettings(DSPBridge& bridge, std::span<const ParameterAssignment> setti
 
 class HostedEffect {
 public:
+    // The kernel refuses lower rates.
+    static constexpr double kMinSampleRate = 8000.0;
+
     HostedEffect(double sampleRate, int channels, int maxFrames);
     // The pull block refers to this object.
     HostedEffect(const HostedEffect&) = delete;

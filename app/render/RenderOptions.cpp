@@ -25,16 +25,31 @@ template <typename Number> std::optional<Number> parseNumber(std::string_view te
 
 ParseResult usageError(std::string message) {
     return ParseResult{std::nullopt, kExitUsage,
-                       "thraskvell-render: " + message + "\n" + std::string(kUsage)};
+                       "thraskvell-render: " + shortened(message) + "\n" + std::string(kUsage)};
 }
 
 } // namespace
+
+std::string shortened(std::string_view message) {
+    constexpr std::size_t kLongest = 400, kHead = 200, kTail = 150;
+    if (message.size() <= kLongest) return std::string(message);
+    // Whole UTF-8 characters only.
+    const auto continuation = [&](std::size_t i) {
+        return (static_cast<unsigned char>(message[i]) & 0xC0) == 0x80;
+    };
+    std::size_t head = kHead, tail = message.size() - kTail;
+    while (head > 0 && continuation(head))
+        --head;
+    while (tail < message.size() && continuation(tail))
+        ++tail;
+    return std::string(message.substr(0, head)).append(" ... ").append(message.substr(tail));
+}
 
 ParseResult parseRenderOptions(int argc, const char* const* argv) {
     CLI::App app{"Runs audio through the Thrask Vell bass fuzz and writes the result.\n" +
                      std::string(kUsage) + "\nParameters: " + parameterIdentifierList() + " (each 0 to 100).",
                  "thraskvell-render"};
-    app.footer("Exit status: 0 rendered, 1 the render failed (nothing is written), 2 wrong command line.");
+    app.footer("Exit status: 0 rendered, 1 the render failed (OUT is left as it was), 2 wrong command line.");
     std::vector<std::string> files;
     std::string demo;
     std::string block;

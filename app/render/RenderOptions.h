@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace thraskvell::render {
@@ -47,5 +48,9 @@ struct ParseResult {
 
 // Main thread. argv[0] is the program name.
 ParseResult parseRenderOptions(int argc, const char* const* argv);
+
+// A message longer than 400 bytes keeps its first 200 and last 150 around " ... ", so no message
+// echoes a huge argument or file entry whole.
+std::string shortened(std::string_view message);
 
 } // namespace thraskvell::render

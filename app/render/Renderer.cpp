@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdint>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -15,16 +16,14 @@ namespace thraskvell::render {
 
 namespace {
 
-// The effect runs far faster than real time, so only the wall clock tells a long render: the bar
-// appears once a render has taken this long and stays away from quick ones.
-constexpr auto kLongRender = std::chrono::seconds(1);
 constexpr int kBarWidth = 40;
 
+// Failures are reported by exceptions, so the bar's line is ended before the message comes.
 class ProgressBar {
 public:
-    ProgressBar(std::ostream& err, bool enabled, std::int64_t total)
-        : err_(err), enabled_(enabled && total > 0), total_(total), start_(std::chrono::steady_clock::now()) {
-    }
+    ProgressBar(std::ostream& err, const RunEnvironment& env, std::int64_t total)
+        : err_(err), enabled_(env.stderrIsTerminal && total > 0), total_(total),
+          showAfter_(std::chrono::steady_clock::now() + env.progressAfter) {}
     ~ProgressBar() {
         if (drawn_) err_ << '\n' << std::flush;
     }
@@ -35,7 +34,7 @@ public:
         if (!enabled_) return;
         const int percent = static_cast<int>(std::min<std::int64_t>(100, done * 100 / total_));
         if (percent == shown_) return;
-        if (!drawn_ && std::chrono::steady_clock::now() - start_ < kLongRender) return;
+        if (!drawn_ && std::chrono::steady_clock::now() < showAfter_) return;
         shown_ = percent;
         drawn_ = true;
         const int filled = percent * kBarWidth / 100;
@@ -48,19 +47,19 @@ private:
     std::ostream& err_;
     bool enabled_;
     std::int64_t total_;
-    std::chrono::steady_clock::time_point start_;
+    std::chrono::steady_clock::time_point showAfter_;
     int shown_ = -1;
     bool drawn_ = false;
 };
 
-bool interrupted(const RunEnvironment& env) {
-    return env.interrupted && *env.interrupted != 0;
+void stopIfInterrupted(const RunEnvironment& env) {
+    if (env.interrupted && *env.interrupted != 0) throw ProcessingError("interrupted; nothing written");
 }
 
 template <typename... Parts> int fail(std::ostream& err, const Parts&... parts) {
-    err << "thraskvell-render: ";
-    (err << ... << parts);
-    err << '\n';
+    std::ostringstream message;
+    (message << ... << parts);
+    err << "thraskvell-render: " << shortened(message.str()) << '\n';
     return kExitFailure;
 }
 
@@ -81,10 +80,13 @@ template <typename Render> int reportingFailures(std::ostream& err, Render&& ren
 
 int renderFile(const RenderOptions& options, std::ostream& err, const RunEnvironment& env) {
     if (sameFile(options.input, options.output)) {
-        err << "thraskvell-render: IN and OUT are the same file (" << options.output.string()
+        err << "thraskvell-render: IN and OUT are the same file (" << shortened(options.output.string())
             << "); refusing to overwrite the input\n";
         return kExitUsage;
     }
+    std::error_code ec;
+    if (std::filesystem::is_directory(options.input, ec))
+        return fail(err, options.input, " is a folder, not an audio file");
     return reportingFailures(err, [&] {
         AudioFileReader reader(options.input);
         if (reader.channels() > 2)
@@ -98,17 +100,17 @@ int renderFile(const RenderOptions& options, std::ostream& err, const RunEnviron
 
         const auto frames = static_cast<std::size_t>(options.blockSize);
         std::vector<float> block(frames * static_cast<std::size_t>(reader.channels()));
-        ProgressBar progress(err, env.stderrIsTerminal, reader.frames());
+        ProgressBar progress(err, env, reader.frames());
         std::int64_t done = 0;
         while (const std::int64_t got = reader.read(block.data(), options.blockSize)) {
-            if (interrupted(env)) return fail(err, "interrupted; nothing written");
+            stopIfInterrupted(env);
             effect.process(block.data(), block.data(), static_cast<int>(got));
             writer.write(block.data(), got);
             done += got;
             progress.update(done);
         }
-        writer.commit();
         if (options.savePreset) state.save(*options.savePreset);
+        writer.commit();
         return kExitSuccess;
     });
 }
@@ -123,17 +125,17 @@ int renderDemo(const RenderOptions& options, std::ostream& err, const RunEnviron
         const auto total =
             std::max<std::int64_t>(1, std::llround(options.demoSeconds * DemoRiff::kSampleRate));
         std::vector<float> block(static_cast<std::size_t>(options.blockSize) * DemoRiff::kChannels);
-        ProgressBar progress(err, env.stderrIsTerminal, total);
+        ProgressBar progress(err, env, total);
         for (std::int64_t done = 0; done < total;) {
-            if (interrupted(env)) return fail(err, "interrupted; nothing written");
+            stopIfInterrupted(env);
             const auto n = static_cast<int>(std::min<std::int64_t>(options.blockSize, total - done));
             demo.render(block.data(), n);
             writer.write(block.data(), n);
             done += n;
             progress.update(done);
         }
-        writer.commit();
         if (options.savePreset) state.save(*options.savePreset);
+        writer.commit();
         return kExitSuccess;
     });
 }
@@ -146,8 +148,18 @@ int runRenderer(int argc, const char* const* argv, std::ostream& out, std::ostre
         return parsed.exitCode;
     }
     const RenderOptions& options = *parsed.options;
+    std::error_code ec;
+    using std::filesystem::file_type;
+    const auto type = std::filesystem::status(options.output, ec).type();
+    if (type == file_type::fifo || type == file_type::character || type == file_type::block ||
+        type == file_type::socket) {
+        err << "thraskvell-render: " << shortened(options.output.string())
+            << " is a FIFO, device or socket; OUT must be a regular file (it is replaced when complete)\n";
+        return kExitUsage;
+    }
     if (!writableExtension(options.output)) {
-        err << "thraskvell-render: cannot tell which file type to write from " << options.output
+        err << "thraskvell-render: cannot tell which file type to write from "
+            << shortened(options.output.string())
             << "; use .wav (32-bit float) or another extension libsndfile writes (.flac, .aiff, .ogg, ...)\n";
         return kExitUsage;
     }
@@ -158,7 +170,7 @@ int runRenderer(int argc, const char* const* argv, std::ostream& out, std::ostre
             if (std::filesystem::weakly_canonical(*options.savePreset, ec1) ==
                     std::filesystem::weakly_canonical(*audio, ec2) ||
                 sameFile(*options.savePreset, *audio)) {
-                err << "thraskvell-render: --save-preset names the audio file " << audio->string()
+                err << "thraskvell-render: --save-preset names the audio file " << shortened(audio->string())
                     << "; refusing to overwrite it\n";
                 return kExitUsage;
             }

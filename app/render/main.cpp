@@ -1,4 +1,5 @@
 #include "app/render/Renderer.h"
+#include "app/render/TemporaryFile.h"
 
 #include <csignal>
 #include <iostream>
@@ -8,16 +9,10 @@ namespace {
 
 volatile std::sig_atomic_t gInterrupted = 0;
 
-extern "C" void onSignal(int) {
-    gInterrupted = 1;
-}
-
 } // namespace
 
 int main(int argc, char** argv) {
-    // Stop between blocks instead of dying mid-write, so the temporary output gets removed.
-    std::signal(SIGINT, onSignal);
-    std::signal(SIGTERM, onSignal);
+    thraskvell::render::removeTemporaryFilesOnSignals(&gInterrupted);
     thraskvell::render::RunEnvironment env;
     env.stderrIsTerminal = isatty(STDERR_FILENO) == 1;
     env.interrupted = &gInterrupted;
