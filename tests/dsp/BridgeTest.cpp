@@ -1,128 +1,130 @@
 #include "dsp/DSPBridge.h"
-#include "tests/dsp/BridgeTestSupport.h"
 #include "tests/support/AllocationCounter.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <limits>
+#include <random>
+#include <tuple>
 #include <vector>
 
 namespace thraskvell {
 namespace {
 
-using test::ChannelBuffers;
-using test::testSignal;
-
-constexpr int kFrames = 256;
 constexpr float kSentinel = 0.123f;
-const std::vector<float> kUntouched(kFrames, kSentinel);
+constexpr AUAudioUnitStatus kTooMany = kAudioUnitErr_TooManyFramesToProcess;
 
-// Records what the pull block was handed and fills the bridge's input buffers from a source.
+// Noise, different per seed.
+std::vector<float> testSignal(int frames, unsigned seed) {
+    std::mt19937 rng(seed);
+    std::vector<float> signal(frames);
+    std::generate(signal.begin(), signal.end(),
+                  [&] { return std::uniform_real_distribution(-0.6f, 0.6f)(rng); });
+    return signal;
+}
+
+// Owns one vector per channel and a list pointing at them.
+struct ChannelBuffers {
+    std::vector<std::vector<float>> data;
+    AudioBufferList list;
+
+    ChannelBuffers(int channels, int frames, float fill = 0.0f)
+        : data(channels, std::vector<float>(frames, fill)) {
+        list.mNumberBuffers = channels;
+        for (std::size_t i = 0; i < data.size(); ++i)
+            list.mBuffers[i] = AudioBuffer{1, 4u * frames, data[i].data()};
+    }
+};
+
+// Records what the pull block was handed and fills the bridge's input buffers from a source; a
+// redirecting upstream points the buffers at its own source instead, as hosts may.
 struct Upstream {
     std::vector<std::vector<float>> source;
     AUAudioUnitStatus status = 0;
+    bool redirects = false;
     int calls = 0;
     NSInteger bus = -1;
-    std::vector<std::uint32_t> byteSizes;
-    std::vector<float*> data;
+    std::vector<AudioBuffer> pulled; // as handed over at the last call
     AudioUnitRenderActionFlags* flags = nullptr;
     const AudioTimeStamp* timestamp = nullptr;
     AURenderPullInputBlock block;
 
-    explicit Upstream(int frames) : source{testSignal(frames, 1), testSignal(frames, 2)} {
-        byteSizes.reserve(kAudioBufferListCapacity); // recording allocates nothing while rendering
-        data.reserve(kAudioBufferListCapacity);
+    Upstream(int frames, unsigned seed = 1, AUAudioUnitStatus fails = 0, bool redirecting = false)
+        : source{testSignal(frames, seed), testSignal(frames, seed + 1)}, status(fails),
+          redirects(redirecting) {
+        pulled.reserve(kAudioBufferListCapacity); // recording allocates nothing while rendering
         block = [this](AudioUnitRenderActionFlags* f, const AudioTimeStamp* t, AUAudioFrameCount frames,
                        NSInteger busNumber, AudioBufferList* list) -> AUAudioUnitStatus {
-            ++calls;
-            flags = f;
-            timestamp = t;
-            bus = busNumber;
-            byteSizes.clear();
-            data.clear();
-            for (std::uint32_t i = 0; i < list->mNumberBuffers; ++i) {
-                byteSizes.push_back(list->mBuffers[i].mDataByteSize);
-                data.push_back(list->mBuffers[i].mData);
-                if (status == 0 && list->mBuffers[i].mData && i < source.size())
+            ++calls, flags = f, timestamp = t, bus = busNumber;
+            pulled.assign(list->mBuffers.begin(), list->mBuffers.begin() + list->mNumberBuffers);
+            for (std::uint32_t i = 0; i < list->mNumberBuffers; ++i)
+                if (redirects)
+                    list->mBuffers[i].mData = source[i].data();
+                else if (status == 0 && list->mBuffers[i].mData && i < source.size())
                     std::copy_n(source[i].begin(), frames, list->mBuffers[i].mData);
-            }
             return status;
         };
     }
 };
 
-AUAudioUnitStatus renderWith(AUInternalRenderBlock& block, ChannelBuffers& out, int frames,
-                             const AURenderPullInputBlock* pull) {
-    AudioUnitRenderActionFlags flags = 0;
-    AudioTimeStamp timestamp{};
-    return block(&flags, &timestamp, static_cast<AUAudioFrameCount>(frames), 0, &out.list, nullptr, pull);
-}
-
 TEST(DSPBridge, ParametersReachTheirOwnSlotsByExactIdentifier) {
     DSPBridge bridge;
     EXPECT_FALSE(bridge.isPrepared());
-    for (const auto& definition : allParameters()) {
-        EXPECT_EQ(bridge.getParameter(definition.identifier), definition.defaultValue)
-            << definition.identifier;
-        bridge.setParameter(definition.identifier, 250.0f + float(definition.address)); // stored unclamped
+    for (const auto& p : allParameters()) {
+        EXPECT_EQ(bridge.getParameter(p.identifier), p.defaultValue) << p.identifier;
+        bridge.setParameter(p.identifier, 250.0f + float(p.address)); // stored unclamped
     }
     for (const char* stranger : {"Trim", "TRIM", "drymode", "DryMode", "trim ", "", "volumes"}) {
         bridge.setParameter(stranger, 77.0f);
         EXPECT_EQ(bridge.getParameter(stranger), 0.0f) << stranger;
     }
-    for (const auto& definition : allParameters()) {
-        EXPECT_EQ(bridge.getParameter(definition.identifier), 250.0f + float(definition.address));
-        EXPECT_EQ(bridge.kernel().params[definition.address].load(), 250.0f + float(definition.address));
-    }
+    for (const auto& p : allParameters())
+        EXPECT_TRUE(bridge.getParameter(p.identifier) == 250.0f + float(p.address) &&
+                    bridge.kernel().params[p.address].load() == 250.0f + float(p.address))
+            << p.identifier;
 }
 
 // The host-facing paths agree with the kernel driven directly, bit for bit, across blocks of varying
-// size and a parameter change between blocks.
+// size and a parameter change between blocks, and allocate nothing.
 TEST(DSPBridge, RenderPathsEqualTheKernelDrivenDirectly) {
-    const int blockSizes[] = {512, 1, 100, 511, 37, 512, 64};
     DSPBridge pulled, inPlace, unpulled;
     ThraskVellDSPKernel direct;
     for (DSPBridge* b : {&pulled, &inPlace, &unpulled})
         ASSERT_TRUE(b->prepare(512, 48000.0, 2));
     ASSERT_TRUE(direct.prepare(48000.0, 512, 2));
-    auto pulledBlock = pulled.internalRenderBlock();
-    auto unpulledBlock = unpulled.internalRenderBlock();
-    for (int b = 0; b < 7; ++b) {
-        const int n = blockSizes[b];
-        if (b == 3) {
+    auto pulledBlock = pulled.internalRenderBlock(), unpulledBlock = unpulled.internalRenderBlock();
+    for (int n : {512, 1, 100, 511, 37, 512, 64}) {
+        if (n == 511) {
             for (DSPBridge* bridge : {&pulled, &inPlace, &unpulled})
                 bridge->setParameter("sustain", 90.0f);
             direct.params[kSustain].store(90.0f);
         }
-        Upstream upstream(n);
-        upstream.source = {testSignal(n, 3u + unsigned(b)), testSignal(n, 20u + unsigned(b))};
+        Upstream upstream(n, 3u + unsigned(n));
         const auto& chunk = upstream.source;
         ChannelBuffers viaPull(2, n, kSentinel), viaList(2, n), viaBlockInPlace(2, n);
-        ASSERT_EQ(renderWith(pulledBlock, viaPull, n, &upstream.block), 0);
-        for (ChannelBuffers* buffers : {&viaList, &viaBlockInPlace})
-            for (int c = 0; c < 2; ++c)
-                buffers->data[c] = chunk[c];
+        viaList.data = viaBlockInPlace.data = chunk;
+        const test::AllocationScope scope;
+        ASSERT_EQ(pulledBlock(nullptr, nullptr, n, 0, &viaPull.list, nullptr, &upstream.block), 0);
         inPlace.processBufferList(&viaList.list, n);
-        ASSERT_EQ(renderWith(unpulledBlock, viaBlockInPlace, n, nullptr), 0);
+        ASSERT_EQ(unpulledBlock(nullptr, nullptr, n, 0, &viaBlockInPlace.list, nullptr, nullptr), 0);
+        EXPECT_EQ(scope.allocations(), 0u);
 
         std::vector<std::vector<float>> expected(2, std::vector<float>(n));
         const float* in[2] = {chunk[0].data(), chunk[1].data()};
         float* out[2] = {expected[0].data(), expected[1].data()};
         direct.processBlock(in, out, 2, n);
-        for (int c = 0; c < 2; ++c) {
-            EXPECT_EQ(viaPull.data[c], expected[c]) << "pull, channel " << c << ", block " << b;
-            EXPECT_EQ(viaList.data[c], expected[c]) << "list, channel " << c << ", block " << b;
-            EXPECT_EQ(viaBlockInPlace.data[c], expected[c]) << "in place, channel " << c << ", block " << b;
-            EXPECT_NE(expected[c], chunk[c]); // the effect did something
-        }
+        EXPECT_TRUE(viaPull.data == expected && viaList.data == expected && viaBlockInPlace.data == expected)
+            << n;
+        EXPECT_NE(expected, chunk); // the effect did something
     }
 }
 
-// One render call per row: what is pulled, what is returned and which output buffers change.
+// Each row calls a render block handed out before preparing twice: what is pulled and returned, which
+// outputs change, and that nothing allocates, with every switch off (even rows) and on (odd rows).
 TEST(DSPBridge, RenderBlockPullsProcessesAndRefusesAsDesigned) {
-    enum Pull { None, Ok, Fails, Empty };
-    constexpr AUAudioUnitStatus kTooMany = kAudioUnitErr_TooManyFramesToProcess;
+    enum Pull { None, Ok, Fails, Empty, Redirects };
     // clang-format off
     const struct {
         int maxFrames, channels, outputs, frames; // maxFrames -1: never prepared
@@ -131,7 +133,7 @@ TEST(DSPBridge, RenderBlockPullsProcessesAndRefusesAsDesigned) {
         int pulledBuffers, processed; // output buffers that change
     } rows[] = {
         {256, 2, 1, 256, Ok, 0, 1, 1}, {256, 2, 2, 256, Ok, 0, 2, 2}, {256, 2, 3, 256, Ok, 0, 2, 2},
-        {256, 2, 2, 256, None, 0, 0, 2}, {256, 2, 2, 256, Empty, 0, 0, 2},
+        {256, 2, 2, 256, None, 0, 0, 2}, {256, 2, 2, 256, Empty, 0, 0, 2}, {256, 1, 1, 256, Redirects, 0, 1, 1},
         {256, 2, 2, 256, Fails, -10863, 2, 0}, {256, 2, 2, 257, Ok, kTooMany, 0, 0},
         {256, 2, 2, 257, None, kTooMany, 0, 0}, {256, 1, 2, 256, Ok, 0, 2, 1},
         {256, 1, 2, 256, None, 0, 0, 1}, {256, 2, 0, 256, None, 0, 0, 0}, {-1, 0, 2, 4096, Ok, 0, 2, 0},
@@ -140,131 +142,68 @@ TEST(DSPBridge, RenderBlockPullsProcessesAndRefusesAsDesigned) {
     for (const auto& r : rows) {
         SCOPED_TRACE(testing::Message() << "row " << &r - rows);
         DSPBridge bridge;
-        ASSERT_TRUE(r.maxFrames < 0 || bridge.prepare(r.maxFrames, 44100.0, r.channels));
         auto block = bridge.internalRenderBlock();
-        Upstream upstream(r.frames);
-        upstream.status = r.pull == Fails ? -10863 : 0;
+        ASSERT_TRUE(r.maxFrames < 0 || bridge.prepare(r.maxFrames, 44100.0, r.channels));
+        const AudioBufferList own = bridge.inputBufferList(); // null buffers until prepared
+        Upstream upstream(r.frames, 1, r.pull == Fails ? -10863 : 0, r.pull == Redirects);
+        if (r.frames > 7) upstream.source[1][7] = std::numeric_limits<float>::quiet_NaN();
         const AURenderPullInputBlock empty;
-        const AURenderPullInputBlock* pull = r.pull == None    ? nullptr
-                                             : r.pull == Empty ? &empty
-                                                               : &upstream.block;
+        const AURenderPullInputBlock* pulls[] = {nullptr, &upstream.block, &upstream.block, &empty,
+                                                 &upstream.block};
         ChannelBuffers out(r.outputs, r.frames, kSentinel);
         AudioUnitRenderActionFlags flags = 0;
         AudioTimeStamp timestamp{};
-        EXPECT_EQ(block(&flags, &timestamp, r.frames, 3, &out.list, nullptr, pull), r.status);
-        EXPECT_EQ(upstream.calls, r.pulledBuffers > 0 ? 1 : 0);
-        ASSERT_EQ(upstream.data.size(), std::size_t(r.pulledBuffers));
-        for (int i = 0; i < r.pulledBuffers; ++i) {
-            EXPECT_EQ(upstream.byteSizes[i], 4u * r.frames);
-            EXPECT_EQ(upstream.data[i], bridge.inputBufferList().mBuffers[i].mData); // null until prepared
-        }
-        if (r.pulledBuffers > 0) {
-            EXPECT_EQ(upstream.bus, 0);
-            EXPECT_TRUE(upstream.flags == &flags && upstream.timestamp == &timestamp);
-        }
+        const test::AllocationScope scope;
+        for (const char* id : {"gate", "dryMode", "bassBoost", "asymmetry", "dynamicsEnable"})
+            bridge.setParameter(id, (&r - rows) % 2 ? 100.0f : 0.0f);
+        for (int call = 0; call < 2; ++call)
+            EXPECT_EQ(block(&flags, &timestamp, r.frames, 3, &out.list, nullptr, pulls[r.pull]), r.status);
+        EXPECT_EQ(scope.allocations(), 0u);
+        EXPECT_EQ(upstream.calls, r.pulledBuffers > 0 ? 2 : 0);
+        ASSERT_EQ(upstream.pulled.size(), std::size_t(r.pulledBuffers));
+        for (int i = 0; i < r.pulledBuffers; ++i)
+            EXPECT_TRUE(upstream.pulled[i].mDataByteSize == 4u * r.frames &&
+                        upstream.pulled[i].mData == own.mBuffers[i].mData);
+        EXPECT_TRUE(r.pulledBuffers == 0 ||
+                    (upstream.bus == 0 && upstream.flags == &flags && upstream.timestamp == &timestamp));
         for (int i = 0; i < r.outputs; ++i)
             EXPECT_EQ(out.data[i] != std::vector<float>(r.frames, kSentinel), i < r.processed)
                 << "output " << i;
+        EXPECT_EQ(upstream.source[0], testSignal(r.frames, 1)); // only read
     }
 }
 
-TEST(DSPBridge, UpstreamsOwnBuffersAreFollowedButNotReused) {
-    DSPBridge bridge;
-    ASSERT_TRUE(bridge.prepare(kFrames, 44100.0, 1));
-    auto block = bridge.internalRenderBlock();
-    std::vector<float> upstreamStore = testSignal(kFrames, 3);
-    std::vector<float*> seen;
-    const AURenderPullInputBlock pull = [&](AudioUnitRenderActionFlags*, const AudioTimeStamp*,
-                                            AUAudioFrameCount, NSInteger,
-                                            AudioBufferList* list) -> AUAudioUnitStatus {
-        seen.push_back(list->mBuffers[0].mData);
-        list->mBuffers[0].mData = upstreamStore.data();
-        return 0;
-    };
-    const std::vector<float*> own(2, bridge.inputBufferList().mBuffers[0].mData);
-    ChannelBuffers out(1, kFrames, kSentinel);
-    ASSERT_EQ(renderWith(block, out, kFrames, &pull), 0);
-    EXPECT_NE(out.data[0], kUntouched);               // processed from the upstream's store
-    EXPECT_EQ(upstreamStore, testSignal(kFrames, 3)); // which was only read
-    ASSERT_EQ(renderWith(block, out, kFrames, &pull), 0);
-    EXPECT_EQ(seen, own);
-}
-
-// Null lists are skipped; in-place processing works on the caller's buffers at any length.
-TEST(DSPBridge, NullListsAndLongInPlaceBlocks) {
-    DSPBridge bridge;
-    ASSERT_TRUE(bridge.prepare(kFrames, 44100.0, 2));
-    auto block = bridge.internalRenderBlock();
-    EXPECT_EQ(block(nullptr, nullptr, kFrames, 0, nullptr, nullptr, nullptr), 0);
-    bridge.processBufferList(nullptr, kFrames);
-    ChannelBuffers big(2, 4 * kFrames, kSentinel);
-    bridge.processBufferList(&big.list, 4 * kFrames);
-    EXPECT_NE(big.data[1].back(), kSentinel);
-}
-
-// A render block handed out before preparing follows every new input store; a refused prepare
-// changes nothing.
+// Re-preparing replaces the input store the earlier render block pulls into; a refused prepare changes
+// nothing. Null lists are skipped; in-place processing works on the caller's buffers at any length.
 TEST(DSPBridge, PrepareReplacesTheInputStoreOrChangesNothing) {
     DSPBridge bridge;
     auto block = bridge.internalRenderBlock();
-    for (int size : {1024, 300}) {
-        ASSERT_TRUE(bridge.prepare(size, 44100.0, 1)); // one channel still gets both input buffers
-        Upstream upstream(size);
-        ChannelBuffers out(2, size);
-        ASSERT_EQ(renderWith(block, out, size, &upstream.block), 0);
-        EXPECT_EQ(bridge.maxFrames(), size);
-        for (int i = 0; i < 2; ++i) {
-            EXPECT_EQ(bridge.inputBufferList().mBuffers[i].mDataByteSize, 4u * size);
-            EXPECT_EQ(upstream.data[i], bridge.inputBufferList().mBuffers[i].mData);
-            EXPECT_NE(upstream.data[i], nullptr);
-        }
-    }
-    const float* before[2] = {bridge.inputBufferList().mBuffers[0].mData,
-                              bridge.inputBufferList().mBuffers[1].mData};
+    ASSERT_TRUE(bridge.prepare(1024, 44100.0, 1) && bridge.prepare(300, 44100.0, 1));
+    const AudioBufferList before = bridge.inputBufferList();
     const int most = std::numeric_limits<int>::max(), least = std::numeric_limits<int>::min();
     const double nan = std::numeric_limits<double>::quiet_NaN();
-    const struct {
-        int maxFrames;
-        double rate;
-        int channels;
-    } refused[] = {{-1, 44100.0, 2},   {512, 44100.0, -1}, {least, 44100.0, 1}, {1 << 30, 44100.0, 2},
-                   {most, 44100.0, 2}, {512, 0.0, 2},      {512, nan, 2}}; // 4·maxFrames must fit 32 bits
-    for (const auto& r : refused) {
-        EXPECT_FALSE(bridge.prepare(r.maxFrames, r.rate, r.channels)) << r.maxFrames << " " << r.channels;
-        EXPECT_TRUE(bridge.maxFrames() == 300 && bridge.kernel().channelStates.size() == 1u);
-        EXPECT_EQ(bridge.kernel().sampleRate, 44100.0f);
-        for (int i = 0; i < 2; ++i) {
-            EXPECT_EQ(bridge.inputBufferList().mBuffers[i].mData, before[i]);
-            EXPECT_EQ(bridge.inputBufferList().mBuffers[i].mDataByteSize, 1200u);
-        }
+    const std::tuple<int, double, int> refused[] = {
+        // maxFrames, rate, channels; 4·maxFrames must fit 32 bits
+        {-1, 44100.0, 2},   {512, 44100.0, -1}, {least, 44100.0, 1}, {1 << 30, 44100.0, 2},
+        {most, 44100.0, 2}, {512, 0.0, 2},      {512, nan, 2}};
+    for (auto [maxFrames, rate, channels] : refused) {
+        EXPECT_FALSE(bridge.prepare(maxFrames, rate, channels)) << maxFrames << " " << channels;
+        EXPECT_TRUE(bridge.maxFrames() == 300 && bridge.kernel().channelStates.size() == 1u &&
+                    bridge.kernel().sampleRate == 44100.0f);
+        for (int i = 0; i < 2; ++i)
+            EXPECT_TRUE(bridge.inputBufferList().mBuffers[i].mData == before.mBuffers[i].mData &&
+                        bridge.inputBufferList().mBuffers[i].mDataByteSize == 1200u);
     }
-    ChannelBuffers out(2, 301);
-    EXPECT_EQ(renderWith(block, out, 301, nullptr), kAudioUnitErr_TooManyFramesToProcess);
-}
-
-// Everything the effect can do at once, on every path the audio thread takes: nothing allocates.
-TEST(DSPBridgeRealTime, RenderingAllocatesNothing) {
-    DSPBridge bridge;
-    ASSERT_TRUE(bridge.prepare(512, 44100.0, 2));
-    auto block = bridge.internalRenderBlock();
-    Upstream upstream(512);
-    ChannelBuffers out(2, 512), inPlace(2, 512);
-    upstream.source[1][7] = std::numeric_limits<float>::quiet_NaN();
-    for (float on : {0.0f, 100.0f}) {
-        for (const char* id : {"gate", "dryMode", "bassBoost", "asymmetry", "dynamicsEnable"})
-            bridge.setParameter(id, on);
-        const test::AllocationScope scope;
-        for (int round = 0; round < 10; ++round) {
-            inPlace.data = upstream.source;
-            EXPECT_EQ(renderWith(block, out, 512, &upstream.block), 0);
-            EXPECT_EQ(renderWith(block, out, 512, nullptr), 0);
-            EXPECT_EQ(renderWith(block, out, 513, &upstream.block), kAudioUnitErr_TooManyFramesToProcess);
-            bridge.processBufferList(&inPlace.list, 512);
-            bridge.setParameter("sustain", static_cast<float>(round));
-            (void)bridge.getParameter("sustain");
-        }
-        EXPECT_EQ(scope.allocations(), 0u) << (on > 0.0f ? "all switches on" : "defaults");
-    }
+    Upstream upstream(300);
+    ChannelBuffers out(2, 300), longer(2, 1200, kSentinel);
+    ASSERT_EQ(block(nullptr, nullptr, 300, 0, &out.list, nullptr, &upstream.block), 0);
+    EXPECT_TRUE(upstream.pulled[0].mData == before.mBuffers[0].mData &&
+                upstream.pulled[1].mData == before.mBuffers[1].mData);
+    EXPECT_EQ(block(nullptr, nullptr, 301, 0, &out.list, nullptr, nullptr), kTooMany);
+    EXPECT_EQ(block(nullptr, nullptr, 300, 0, nullptr, nullptr, nullptr), 0);
+    bridge.processBufferList(nullptr, 300);
+    bridge.processBufferList(&longer.list, 1200);
+    EXPECT_NE(longer.data[0].back(), kSentinel);
 }
 
 } // namespace

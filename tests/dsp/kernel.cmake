@@ -1,5 +1,0 @@
-set(kernel_test_sources ${CMAKE_CURRENT_LIST_DIR}/KernelTest.cpp ${CMAKE_CURRENT_LIST_DIR}/ParameterTableTest.cpp)
-if(THRASKVELL_SIMD_KERNEL)
-    list(APPEND kernel_test_sources ${CMAKE_CURRENT_LIST_DIR}/VectorTanhTest.cpp)
-endif()
-thraskvell_test(thraskvell_kernel_test SOURCES ${kernel_test_sources} LIBS thraskvell_dsp)
