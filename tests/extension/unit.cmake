@@ -1,13 +1,8 @@
 find_package(nlohmann_json 3.10 REQUIRED)
 
 thraskvell_test(thraskvell_extension_test
-    SOURCES ${CMAKE_CURRENT_LIST_DIR}/ThraskVellAudioUnitTest.cpp ${CMAKE_CURRENT_LIST_DIR}/SavedStateTest.cpp
+    SOURCES ${CMAKE_CURRENT_LIST_DIR}/ThraskVellAudioUnitTest.cpp
     LIBS thraskvell_extension)
-# Automation, rendering and observer churn at once.
-thraskvell_test(thraskvell_extension_thread_test
-    SOURCES ${CMAKE_CURRENT_LIST_DIR}/UnitThreadTest.cpp
-    LIBS thraskvell_extension
-    LABELS threads TIMEOUT 120)
 
 # libFuzzer over the state text reader: clang only, on request.
 option(THRASKVELL_FUZZ "Build the libFuzzer targets (clang only)" OFF)

@@ -10,13 +10,9 @@ namespace thraskvell::test {
 
 std::size_t allocationCount();
 
-class AllocationScope {
-public:
-    AllocationScope() : start_(allocationCount()) {}
-    std::size_t allocations() const { return allocationCount() - start_; }
-
-private:
-    std::size_t start_;
+struct AllocationScope {
+    std::size_t start = allocationCount();
+    std::size_t allocations() const { return allocationCount() - start; }
 };
 
 } // namespace thraskvell::test

@@ -4,8 +4,7 @@
 // Threads: main, except process(), which a real host calls on its audio thread.
 #pragma once
 
-#include "dsp/ParameterSpec.h"
-#include "tests/extension/plugin/PluginAdapter.h"
+#include "tests/extension/plugin/PluginTestSupport.h"
 
 #include "clap/entry.h"
 #include "clap/ext/audio-ports.h"
@@ -15,57 +14,41 @@
 
 #include <dlfcn.h>
 
-#include <cstring>
-
 namespace thraskvell::test {
 
 // One loaded binary: dlopen, entry init / deinit.
-class ClapLibrary {
-public:
-    explicit ClapLibrary(const std::string& path) : _handle(dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL)) {
-        if (_handle) _entry = static_cast<const clap_plugin_entry_t*>(dlsym(_handle, "clap_entry"));
-        if (_entry && !_entry->init(path.c_str())) _entry = nullptr;
+struct ClapLibrary {
+    explicit ClapLibrary(const std::string& path) : handle(dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL)) {
+        if (handle) entry = static_cast<const clap_plugin_entry_t*>(dlsym(handle, "clap_entry"));
+        if (entry && !entry->init(path.c_str())) entry = nullptr;
     }
     ~ClapLibrary() {
-        if (_entry) _entry->deinit();
-        if (_handle) dlclose(_handle);
+        if (entry) entry->deinit();
+        if (handle) dlclose(handle);
     }
-    ClapLibrary(const ClapLibrary&) = delete;
-    ClapLibrary& operator=(const ClapLibrary&) = delete;
-
-    const clap_plugin_factory_t* factory() const {
-        return _entry ? static_cast<const clap_plugin_factory_t*>(_entry->get_factory(CLAP_PLUGIN_FACTORY_ID))
-                      : nullptr;
-    }
-
-private:
-    void* _handle;
-    const clap_plugin_entry_t* _entry = nullptr;
+    void* handle;
+    const clap_plugin_entry_t* entry = nullptr;
 };
 
 // One plug-in instance and the host object it talks to.
 class ClapInstance : public PluginAdapter {
 public:
     ClapInstance(const ClapLibrary& library, const char* id) {
-        if (const auto* factory = library.factory()) _plugin = factory->create_plugin(factory, &_host, id);
+        const auto* factory = library.entry ? static_cast<const clap_plugin_factory_t*>(
+                                                  library.entry->get_factory(CLAP_PLUGIN_FACTORY_ID))
+                                            : nullptr;
+        if (factory) _plugin = factory->create_plugin(factory, &_host, id);
         if (_plugin && !_plugin->init(_plugin)) {
             _plugin->destroy(_plugin);
             _plugin = nullptr;
         }
-        if (!_plugin) return;
-        _params = static_cast<const clap_plugin_params_t*>(_plugin->get_extension(_plugin, CLAP_EXT_PARAMS));
-        _ports = static_cast<const clap_plugin_audio_ports_t*>(
-            _plugin->get_extension(_plugin, CLAP_EXT_AUDIO_PORTS));
-        _state = static_cast<const clap_plugin_state_t*>(_plugin->get_extension(_plugin, CLAP_EXT_STATE));
-        _channels = audioPorts()[0];
+        if (_plugin) _channels = ports(true);
     }
     ~ClapInstance() override {
         if (!_plugin) return;
         deactivate();
         _plugin->destroy(_plugin);
     }
-    ClapInstance(const ClapInstance&) = delete;
-    ClapInstance& operator=(const ClapInstance&) = delete;
 
     const clap_plugin_t* plugin() const { return _plugin; }
 
@@ -83,63 +66,44 @@ public:
 
     // Queues a parameter value event for the next process call, at its first frame.
     void queueParameter(clap_id id, double value) {
-        clap_event_param_value_t event{};
-        event.header = {sizeof(event), 0, CLAP_CORE_EVENT_SPACE_ID, CLAP_EVENT_PARAM_VALUE, 0};
-        event.param_id = id;
-        event.note_id = event.port_index = event.channel = event.key = -1;
-        event.value = value;
-        if (_eventCount < _events.size()) _events[_eventCount++] = event;
+        const clap_event_header_t header{sizeof(clap_event_param_value_t), 0, CLAP_CORE_EVENT_SPACE_ID,
+                                         CLAP_EVENT_PARAM_VALUE, 0};
+        if (_eventCount < _events.size())
+            _events[_eventCount++] = {header, id, nullptr, -1, -1, -1, -1, value};
     }
 
     // One block: in and out hold the channel pointers of one port each.
     bool process(float** in, float** out, std::uint32_t channels, std::uint32_t frames) {
-        clap_audio_buffer_t input{in, nullptr, channels, 0, 0};
-        clap_audio_buffer_t output{out, nullptr, channels, 0, 0};
-        const clap_input_events_t inEvents{
+        clap_audio_buffer_t input{in, nullptr, channels, 0, 0}, output{out, nullptr, channels, 0, 0};
+        const clap_input_events_t events{
             this,
             [](const clap_input_events_t* list) {
-                return static_cast<const ClapInstance*>(list->ctx)->_eventCount;
+                return static_cast<ClapInstance*>(list->ctx)->_eventCount;
             },
-            [](const clap_input_events_t* list, std::uint32_t index) -> const clap_event_header_t* {
-                return &static_cast<const ClapInstance*>(list->ctx)->_events[index].header;
+            [](const clap_input_events_t* list, std::uint32_t i) -> const clap_event_header_t* {
+                return &static_cast<ClapInstance*>(list->ctx)->_events[i].header;
             }};
-        const clap_output_events_t outEvents{
+        const clap_output_events_t ignored{
             nullptr, [](const clap_output_events_t*, const clap_event_header_t*) { return true; }};
-        clap_process_t data{};
-        data.steady_time = -1;
-        data.frames_count = frames;
-        data.audio_inputs = &input;
-        data.audio_outputs = &output;
-        data.audio_inputs_count = data.audio_outputs_count = 1;
-        data.in_events = &inEvents;
-        data.out_events = &outEvents;
-        const clap_process_status status = _plugin->process(_plugin, &data);
+        const clap_process_t data{-1, frames, nullptr, &input, &output, 1, 1, &events, &ignored};
+        const bool ok = _plugin->process(_plugin, &data) != CLAP_PROCESS_ERROR;
         _eventCount = 0;
-        return status != CLAP_PROCESS_ERROR;
+        return ok;
     }
 
-    // The contract tests' view.
     std::string identity() const override {
         std::string line =
             std::string(_plugin->desc->id) + " " + _plugin->desc->name + " by " + _plugin->desc->vendor + ":";
         for (const char* const* feature = _plugin->desc->features; feature && *feature; ++feature)
-            line += std::string(" ") + *feature;
-        return line;
-    }
-    std::array<std::uint32_t, 2> audioPorts() const override {
-        std::array<std::uint32_t, 2> channels{};
-        for (const bool isInput : {true, false}) {
-            clap_audio_port_info_t info{};
-            if (_ports->count(_plugin, isInput) == 1 && _ports->get(_plugin, 0, isInput, &info))
-                channels[isInput ? 0 : 1] = info.channel_count;
-        }
-        return channels;
+            line.append(" ").append(*feature);
+        return line + "; " + std::to_string(ports(true)) + " in, " + std::to_string(ports(false)) + " out";
     }
     std::vector<HostParameter> parameters() const override {
         std::vector<HostParameter> result;
-        for (std::uint32_t i = 0; i < _params->count(_plugin); ++i) {
+        const auto* params = extension<clap_plugin_params_t>(CLAP_EXT_PARAMS);
+        for (std::uint32_t i = 0; i < params->count(_plugin); ++i) {
             clap_param_info_t info{};
-            _params->get_info(_plugin, i, &info);
+            params->get_info(_plugin, i, &info);
             result.push_back({info.name, "", info.min_value, info.max_value, info.default_value,
                               (info.flags & CLAP_PARAM_IS_AUTOMATABLE) != 0,
                               (info.flags & CLAP_PARAM_IS_STEPPED) != 0});
@@ -149,12 +113,12 @@ public:
     void setParameter(std::uint32_t index, float value) override { queueParameter(index, value); }
     float parameterValue(std::uint32_t index) const override {
         double value = -1.0;
-        return _params->get_value(_plugin, index, &value) ? static_cast<float>(value) : -1.0f;
+        extension<clap_plugin_params_t>(CLAP_EXT_PARAMS)->get_value(_plugin, index, &value);
+        return static_cast<float>(value);
     }
     bool process(float** in, float** out, std::uint32_t frames) override {
         return process(in, out, _channels, frames);
     }
-
     std::string saveState() override {
         std::string bytes;
         const clap_ostream_t stream{
@@ -162,7 +126,7 @@ public:
                 static_cast<std::string*>(s->ctx)->append(static_cast<const char*>(buffer), size);
                 return static_cast<std::int64_t>(size);
             }};
-        return _state->save(_plugin, &stream) ? bytes : std::string();
+        return extension<clap_plugin_state_t>(CLAP_EXT_STATE)->save(_plugin, &stream) ? bytes : "";
     }
     bool restoreState(const std::string& bytes) override {
         std::string_view rest = bytes;
@@ -172,30 +136,30 @@ public:
                                         r->remove_prefix(n);
                                         return static_cast<std::int64_t>(n);
                                     }};
-        return _state->load(_plugin, &stream);
+        return extension<clap_plugin_state_t>(CLAP_EXT_STATE)->load(_plugin, &stream);
     }
 
 private:
-    clap_host_t _host{CLAP_VERSION,
-                      this,
-                      "Thrask Vell test host",
-                      "Thrask Vell",
-                      "https://thraskvell.org",
-                      "1.0.0",
-                      [](const clap_host_t*, const char*) -> const void* { return nullptr; },
-                      [](const clap_host_t*) {},
-                      [](const clap_host_t*) {},
-                      [](const clap_host_t*) {}};
+    template <class Extension> const Extension* extension(const char* id) const {
+        return static_cast<const Extension*>(_plugin->get_extension(_plugin, id));
+    }
+    std::uint32_t ports(bool input) const {
+        const auto* ports = extension<clap_plugin_audio_ports_t>(CLAP_EXT_AUDIO_PORTS);
+        clap_audio_port_info_t info{};
+        return ports->count(_plugin, input) == 1 && ports->get(_plugin, 0, input, &info) ? info.channel_count
+                                                                                         : 0;
+    }
+
+    static const void* noExtension(const clap_host_t*, const char*) { return nullptr; }
+    static void ignore(const clap_host_t*) {}
+
+    clap_host_t _host{CLAP_VERSION, this,  "Thrask Vell test host", "", "", "1.0.0", noExtension, ignore,
+                      ignore,       ignore};
     const clap_plugin_t* _plugin = nullptr;
-    const clap_plugin_params_t* _params = nullptr;
-    const clap_plugin_audio_ports_t* _ports = nullptr;
-    const clap_plugin_state_t* _state = nullptr;
     // Fixed storage: queueing and processing run on the audio thread and must not allocate.
     std::array<clap_event_param_value_t, 2 * kParameterCount> _events{};
-    std::uint32_t _eventCount = 0;
-    std::uint32_t _channels = 0;
-    bool _active = false;
-    bool _processing = false;
+    std::uint32_t _eventCount = 0, _channels = 0;
+    bool _active = false, _processing = false;
 };
 
 } // namespace thraskvell::test

@@ -1,22 +1,18 @@
-// Shared by the plug-in host tests and the benchmark: the built binaries, a test signal, and the
-// reference rendering (a DSPBridge driven the way the plug-in's unit drives its own).
+// Shared by the plug-in host tests and the benchmark: the built binaries, a test signal, and the view
+// the contract test has of one instance, whatever the format; each format's host wrapper gives it.
 //
-// Threads: main.
+// Threads: main, except process, which a real host calls on its audio thread.
 #pragma once
 
 #include "dsp/DSPBridge.h"
 #include "dsp/ParameterSpec.h"
-#include "tests/extension/plugin/PluginAdapter.h"
 
 #include <algorithm>
 #include <array>
-#include <bit>
 #include <cmath>
 #include <cstdint>
-#include <cstdlib>
 #include <memory>
 #include <numbers>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -25,11 +21,7 @@ namespace thraskvell::test {
 struct PluginVariant {
     const char* name;
     std::uint32_t channels;
-    const char* lv2Uri;
-    const char* lv2Bundle; // directory, with trailing slash
-    const char* clapId;
-    const char* clapPath;
-    const char* vst3Path;
+    const char *lv2Uri, *lv2Bundle, *clapId, *clapPath, *vst3Path; // bundle: a directory, with trailing slash
 };
 
 inline const std::array<PluginVariant, 2> kVariants{{
@@ -50,91 +42,42 @@ inline Settings distinctSettings() {
     return s;
 }
 
-// A bass-like tone with a deterministic rasp; each channel different so swapped channels show.
+// A bass-like tone, each channel different so swapped channels show.
 inline Channels testSignal(std::uint32_t channels, std::size_t frames, double rate = 48000.0) {
     Channels out(channels, std::vector<float>(frames));
-    std::uint32_t noise = 12345u;
     for (std::uint32_t c = 0; c < channels; ++c)
-        for (std::size_t n = 0; n < frames; ++n) {
-            noise = noise * 1664525u + 1013904223u;
-            const double t = static_cast<double>(n) / rate;
-            const double tone = 0.5 * std::sin(2.0 * std::numbers::pi * (55.0 + 27.5 * c) * t) +
-                                0.2 * std::sin(2.0 * std::numbers::pi * 220.0 * t + c);
+        for (std::size_t n = 0; n < frames; ++n)
             out[c][n] =
-                static_cast<float>(tone) + 0.02f * (static_cast<float>(noise >> 8) / 16777216.0f - 0.5f);
-        }
+                static_cast<float>(0.5 * std::sin(2.0 * std::numbers::pi * (55.0 + 27.5 * c) * n / rate) +
+                                   0.2 * std::sin(0.37 * static_cast<double>(n * (c + 2))));
     return out;
 }
 
-std::unique_ptr<PluginAdapter> makeLv2Adapter(const PluginVariant& variant);
-std::unique_ptr<PluginAdapter> makeVst3Adapter(const PluginVariant& variant);
-
-// What the plug-in must produce: a bridge fed through its render block and a pull block, host
-// blocks split into chunks of at most the prepared maximum. It lives across re-preparations, as
-// the unit's bridge does.
-class ReferenceBridge {
-public:
-    void set(std::uint32_t index, float value) {
-        _bridge.setParameter(allParameters()[index].identifier, value);
-    }
-    bool prepare(std::uint32_t maxFrames, double rate, std::uint32_t channels) {
-        _maxFrames = maxFrames;
-        return _bridge.prepare(static_cast<int>(maxFrames), rate, static_cast<int>(channels));
-    }
-    // Renders the host block starting at `position` of input into output.
-    void render(const Channels& input, Channels& output, std::size_t position, std::size_t block) {
-        const float* source[2] = {};
-        const AURenderPullInputBlock pull = [&](AudioUnitRenderActionFlags*, const AudioTimeStamp*,
-                                                AUAudioFrameCount frames, NSInteger, AudioBufferList* list) {
-            for (std::uint32_t c = 0; c < list->mNumberBuffers; ++c)
-                std::copy_n(source[c], frames, static_cast<float*>(list->mBuffers[c].mData));
-            return AUAudioUnitStatus{0};
-        };
-        for (std::size_t done = 0; done < block;) {
-            const std::size_t chunk = std::min<std::size_t>(block - done, _maxFrames);
-            AudioBufferList list;
-            list.mNumberBuffers = static_cast<std::uint32_t>(input.size());
-            for (std::size_t c = 0; c < input.size(); ++c) {
-                source[c] = input[c].data() + position + done;
-                list.mBuffers[c].mData = output[c].data() + position + done;
-            }
-            AudioUnitRenderActionFlags flags = 0;
-            const AudioTimeStamp stamp{};
-            _render(&flags, &stamp, static_cast<AUAudioFrameCount>(chunk), 0, &list, nullptr, &pull);
-            done += chunk;
-        }
-    }
-
-private:
-    DSPBridge _bridge;
-    AUInternalRenderBlock _render = _bridge.internalRenderBlock();
-    std::uint32_t _maxFrames = 0;
+// What a host sees of one parameter. Formats without symbols leave it empty.
+struct HostParameter {
+    std::string name, symbol;
+    double min, max, defaultValue;
+    bool automatable, stepped;
 };
 
-inline bool bitIdentical(const Channels& a, const Channels& b) {
-    const auto bits = [](float x) { return std::bit_cast<std::uint32_t>(x); };
-    return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(),
-                      [&](const auto& x, const auto& y) { return std::ranges::equal(x, y, {}, bits, bits); });
-}
-
-// The number under "key" in JSON text, also where that text sits escaped inside another format
-// (a Turtle string). No std::regex: GCC 12 warns inside it under sanitizers.
-inline std::optional<float> jsonNumber(const std::string& text, std::string_view key) {
-    const auto skipSpace = [&](std::size_t p) { return text.find_first_not_of(" \n\t\r", p); };
-    for (std::size_t at = text.find(key); at != std::string::npos; at = text.find(key, at + 1)) {
-        std::size_t p = at + key.size();
-        if (at == 0 || text[at - 1] != '"') continue;
-        if (p < text.size() && text[p] == '\\') ++p;
-        if (p >= text.size() || text[p] != '"' || (p = skipSpace(p + 1)) == std::string::npos ||
-            text[p] != ':')
-            continue;
-        if ((p = skipSpace(p + 1)) == std::string::npos) continue;
-        char* end = nullptr;
-        const float value = std::strtof(text.c_str() + p, &end);
-        if (end != text.c_str() + p) return value;
-    }
-    return std::nullopt;
-}
+// One plug-in instance as a host of one format drives it.
+class PluginAdapter {
+public:
+    virtual ~PluginAdapter() = default;
+    // The ids hosts store in projects, the name, the maker and the channels in and out, as one line.
+    virtual std::string identity() const = 0;
+    virtual std::vector<HostParameter> parameters() const = 0;
+    // Prepares for blocks of at most maxBlock frames; again at any time with other values.
+    virtual bool activate(double rate, std::uint32_t maxBlock) = 0;
+    // True where every activation makes a new instance.
+    virtual bool reinstantiates() const { return false; }
+    // Heard from the next process call on.
+    virtual void setParameter(std::uint32_t index, float value) = 0;
+    virtual float parameterValue(std::uint32_t index) const = 0;
+    virtual bool process(float** in, float** out, std::uint32_t frames) = 0;
+    // The bytes a host keeps in its project, and restoring them.
+    virtual std::string saveState() = 0;
+    virtual bool restoreState(const std::string& state) = 0;
+};
 
 } // namespace thraskvell::test
