@@ -4,40 +4,32 @@
 #include <gtest/gtest.h>
 
 #include <thread>
-#include <vector>
 
 namespace thraskvell {
 namespace {
 
-AVAudioSourceNodeRenderBlock sourceCallback(StandaloneAudioEngine& engine) {
-    for (const auto& node : engine.audioEngine().attachedNodes())
-        if (auto source = std::dynamic_pointer_cast<AVAudioSourceNode>(node)) return source->renderBlock();
-    return nullptr;
-}
-
-TEST(StandaloneAudioEngine, TreeAndBridgeShareOneValueUntilTheEngineIsGone) {
+// Off the main thread the engine neither starts nor stops. Unstarted, its bridge is unprepared and
+// passes blocks through untouched, so the source's callback writes exactly the riff: one sample per
+// frame, in every listed buffer and no other. Once the bridge is prepared it allocates nothing.
+TEST(StandaloneAudioEngine, OnlyMainStartsItItsCallbackWritesTheRiffAndItsTreeIsTheBridgesWhileItLives) {
     MainThreadQueue queue;
     auto engine = StandaloneAudioEngine::create(queue);
-    EXPECT_FALSE(engine->isPlaying());
     EXPECT_EQ(engine->waveform(), std::vector<float>(256, 0.0f));
     const auto tree = engine->parameterTree();
     tree->valueForKey("volume")->setValue(250.0f); // unclamped, as the bridge keeps raw values
     EXPECT_EQ(engine->dspBridge().getParameter("volume"), 250.0f);
     engine->dspBridge().setParameter("tone", 12.0f);
     EXPECT_EQ(tree->valueForKey("tone")->value(), 12.0f);
-    engine.reset();
-    tree->valueForKey("trim")->setValue(90.0f); // must not reach a released bridge
-    EXPECT_EQ(tree->valueForKey("trim")->value(), 0.0f);
-}
+    std::thread([&] {
+        EXPECT_THROW(engine->start(), std::logic_error);
+        EXPECT_THROW(engine->stop(), std::logic_error);
+    }).join();
+    EXPECT_FALSE(engine->isPlaying() || engine->dspBridge().isPrepared());
 
-// Before the first start the bridge is unprepared and passes the block through untouched, so the
-// callback's output is exactly the riff: one sample per frame, in every listed buffer and no other.
-// Once the bridge is prepared the callback allocates nothing.
-TEST(StandaloneAudioEngine, RenderCallbackWritesTheRiffIntoTheListedBuffersWithoutAllocating) {
-    MainThreadQueue queue;
-    auto engine = StandaloneAudioEngine::create(queue);
-    const auto render = sourceCallback(*engine);
-    ASSERT_TRUE(render);
+    const auto source =
+        std::dynamic_pointer_cast<AVAudioSourceNode>(engine->audioEngine().attachedNodes().at(0));
+    ASSERT_TRUE(source && source->renderBlock());
+    const auto& render = source->renderBlock();
     BassRiffGenerator reference;
     std::vector<std::vector<float>> data(2);
     AudioBufferList list;
@@ -47,9 +39,7 @@ TEST(StandaloneAudioEngine, RenderCallbackWritesTheRiffIntoTheListedBuffersWitho
         list.mNumberBuffers = buffers;
         for (std::uint32_t c = 0; c < buffers; ++c)
             list.mBuffers[c] = AudioBuffer{1, frames * std::uint32_t(sizeof(float)), data[c].data()};
-        bool silence = true;
-        AudioTimeStamp time;
-        EXPECT_EQ(render(&silence, &time, frames, &list), noErr);
+        EXPECT_EQ(render(nullptr, nullptr, frames, &list), noErr);
         for (std::uint32_t f = 0; f < frames; ++f) {
             const float expected = reference.nextSample(); // an empty list still advances the riff
             for (std::uint32_t c = 0; c < 2; ++c)
@@ -62,6 +52,9 @@ TEST(StandaloneAudioEngine, RenderCallbackWritesTheRiffIntoTheListedBuffersWitho
     for (std::uint32_t frames : {512u, 4096u, 1u, 1000u})
         render(nullptr, nullptr, frames, &list);
     EXPECT_EQ(scope.allocations(), 0u);
+    engine.reset();
+    tree->valueForKey("trim")->setValue(90.0f); // must not reach a released bridge
+    EXPECT_EQ(tree->valueForKey("trim")->value(), 0.0f);
 }
 
 TEST(StandaloneAudioEngine, DisplaySnapshotDecimatesToAboutTwoHundredFiftySixValues) {
@@ -79,24 +72,6 @@ TEST(StandaloneAudioEngine, DisplaySnapshotDecimatesToAboutTwoHundredFiftySixVal
             ASSERT_EQ(snapshot[i], float(i * c.step)) << c.frames << " frames";
     }
     EXPECT_TRUE(StandaloneAudioEngine::decimateForDisplay(nullptr, 1024).empty());
-}
-
-TEST(StandaloneAudioEngine, StartAndStopOffTheMainThreadAreRefused) {
-    MainThreadQueue queue;
-    auto engine = StandaloneAudioEngine::create(queue);
-    int refused = 0;
-    std::thread([&] {
-        for (auto call : {&StandaloneAudioEngine::start, &StandaloneAudioEngine::stop}) {
-            try {
-                ((*engine).*call)();
-            } catch (const std::logic_error&) {
-                ++refused;
-            }
-        }
-    }).join();
-    EXPECT_EQ(refused, 2);
-    EXPECT_FALSE(engine->isPlaying());
-    EXPECT_FALSE(engine->dspBridge().isPrepared());
 }
 
 } // namespace

@@ -1,8 +1,5 @@
-// Points SDL at its disk audio driver so the real engine runs without a sound card, and reads back
-// what it "played": interleaved float frames at the rate and channel count the engine opened with.
-//
-// Threads: main. Environment changes take effect at the engine's next start (SDL is initialised
-// per run).
+// Points SDL at its disk driver, so the real engine plays without a sound card into a temporary file,
+// and reads back the stereo frames. Threads: main; takes effect at the engine's next start.
 #pragma once
 
 #include <algorithm>
@@ -10,7 +7,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -19,15 +15,12 @@ namespace thraskvell::test {
 
 class DiskAudioDevice {
 public:
-    explicit DiskAudioDevice(const std::string& name) {
-        std::string dir =
-            (std::filesystem::temp_directory_path() / ("thraskvell-" + name + "-XXXXXX")).string();
+    DiskAudioDevice() {
+        std::string dir = (std::filesystem::temp_directory_path() / "thraskvell-disk-XXXXXX").string();
         if (::mkdtemp(dir.data())) _dir = dir;
-        _path = _dir / "device.raw";
         ::setenv("SDL_AUDIODRIVER", "disk", 1);
-        ::setenv("SDL_DISKAUDIOFILE", _path.c_str(), 1);
-        // Milliseconds per 512-frame device buffer: about four times faster than real time, which
-        // leaves the tap thread (it polls) slack on a loaded machine.
+        ::setenv("SDL_DISKAUDIOFILE", (_dir / "device.raw").c_str(), 1);
+        // Milliseconds per 512-frame buffer: four times real time leaves the polling tap thread slack.
         ::setenv("SDL_DISKAUDIODELAY", "3", 1);
     }
     ~DiskAudioDevice() {
@@ -36,49 +29,33 @@ public:
         for (const char* name : {"SDL_AUDIODRIVER", "SDL_DISKAUDIOFILE", "SDL_DISKAUDIODELAY"})
             ::unsetenv(name);
     }
-    DiskAudioDevice(const DiskAudioDevice&) = delete;
-    DiskAudioDevice& operator=(const DiskAudioDevice&) = delete;
 
-    std::size_t framesWritten(int channels) const {
-        std::error_code error;
-        const auto bytes = std::filesystem::file_size(_path, error);
-        return error ? 0 : std::size_t(bytes) / (sizeof(float) * std::size_t(channels));
-    }
-
-    // Polls until at least `frames` rendered frames are on disk, calling `idle` meanwhile (drain a
-    // queue, say). False after 20 s, which stays below a test's own timeout.
-    bool waitForFrames(
-        std::size_t frames, int channels, const std::function<void()>& idle = [] {}) const {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-        while (read(channels)[0].size() < frames) {
-            if (std::chrono::steady_clock::now() > deadline) return false;
-            idle();
+    // Polls until at least `frames` frames are on disk; false after 20 s, below a test's own timeout.
+    bool waitForFrames(std::size_t frames) const {
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (read()[0].size() < frames) {
+            if (std::chrono::steady_clock::now() > end) return false;
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }
         return true;
     }
 
-    // Every frame the engine rendered: result[channel][frame]. SDL writes silence while the device is
-    // open but still paused, before the engine's first callback; those all-zero 512-frame device
-    // buffers are skipped.
-    std::vector<std::vector<float>> read(int channels) const {
-        const auto n = std::size_t(channels);
-        std::vector<float> interleaved(framesWritten(channels) * n);
-        std::ifstream(_path, std::ios::binary)
-            .read(reinterpret_cast<char*>(interleaved.data()),
-                  std::streamsize(interleaved.size() * sizeof(float)));
-        auto start = interleaved.begin();
-        while (interleaved.end() - start >= std::ptrdiff_t(512 * n) &&
-               std::all_of(start, start + std::ptrdiff_t(512 * n), [](float s) { return s == 0.0f; }))
-            start += std::ptrdiff_t(512 * n);
-        std::vector<std::vector<float>> result(n);
-        for (auto i = start; i != interleaved.end(); ++i)
-            result[std::size_t(i - start) % n].push_back(*i);
+    // Every frame rendered, result[channel][frame], without the silence SDL writes before the engine's
+    // first callback (what the tests play starts with a sound).
+    std::vector<std::vector<float>> read() const {
+        std::ifstream file(_dir / "device.raw", std::ios::binary | std::ios::ate);
+        std::vector<float> all(std::size_t(std::max<std::streamoff>(file.tellg(), 0)) / sizeof(float) / 2 *
+                               2);
+        file.seekg(0).read(reinterpret_cast<char*>(all.data()), std::streamsize(all.size() * sizeof(float)));
+        const auto sound = std::find_if(all.begin(), all.end(), [](float s) { return s != 0.0f; });
+        std::vector<std::vector<float>> result(2);
+        for (auto i = sound - (sound - all.begin()) % 2; i != all.end(); ++i)
+            result[std::size_t(i - all.begin()) % 2].push_back(*i);
         return result;
     }
 
 private:
-    std::filesystem::path _dir, _path;
+    std::filesystem::path _dir;
 };
 
 } // namespace thraskvell::test
