@@ -5,131 +5,143 @@
 
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <limits>
 #include <numbers>
-#include <tuple>
-#include <utility>
-#include <vector>
 
 namespace thraskvell::ui {
 namespace {
 
-constexpr float kNaN = std::numeric_limits<float>::quiet_NaN(), kInf = std::numeric_limits<float>::infinity();
-
-// Draws a control alone at its natural size and returns the centre of its face (the top of its stack).
-template <typename Control> Point drawAlone(Control& control, test::Image& image, double faceRadius) {
-    RenderContext ctx = image.context();
-    control.setFrame({20, 20, control.naturalSize(*ctx.text).width, control.naturalSize(*ctx.text).height});
-    control.draw(image.cr(), ctx);
-    return {control.frame().midX(), 20 + faceRadius};
+// Primitives drawn at scale 2 on grey, and the red of points about them; a point's pixel is centred a
+// quarter point below and right of it.
+TEST(Drawing, ShapesBlendsAndShadowsLandWhereTheyShould) {
+    test::Image image({200, 200}, 2.0, 0.5);
+    cairo_t* cr = image.cr();
+    setSourceColor(cr, Color::white(1.0));
+    pathContinuousRoundedRect(cr, {0, 0, 90, 90}, 20), cairo_fill(cr);
+    pathCapsule(cr, {100, 0, 12, 24}), cairo_fill(cr);
+    pathRect(cr, {0, 100, 200, 100}), cairo_fill(cr);
+    setSourceColor(cr, Color::white(0.5));
+    for (const auto& [mode, x] : {std::pair{BlendMode::screen, 120.0}, {BlendMode::multiply, 130.0}})
+        cairo_set_operator(cr, cairoOperator(mode)), pathRect(cr, {x, 0, 10, 10}), cairo_fill(cr);
+    cairo_set_operator(cr, CAIRO_OPERATOR_OVER);
+    auto square = [](cairo_t* m) { pathRect(m, {0, 0, 60, 60}), cairo_fill(m); };
+    image.context().shadows->draw(cr, "big", {20, 110, 60, 60}, {{0, 0, 0, 1}, 12, 3, 10}, 2.0, square);
+    image.context().shadows->draw(cr, "small", {120, 110, 60, 60}, {{0, 0, 0, 1}, 4, 0, 0}, 2.0, square);
+    // A continuous corner of radius 20 crosses the diagonal at 40 / 8 = 5, a circular one at 5.9. Screen and
+    // multiply of 0.5 over 0.5 give 0.75 and 0.25. A shadow is the silhouette moved by the offset and blurred
+    // by a Gaussian of sigma radius / 2: an edge falls off as its integral, 0.83, 0.48, 0.15 and 0.06 dark
+    // at -0.96, 0.04, 1.04 and 1.54 sigma.
+    using P = test::Probe;
+    EXPECT_EQ(
+        image.misses({P{4, 4, 123, 133}, P{5.5, 5.5, 250, 255}, P{45, 0, 250, 255}, P{0, 45, 250, 255},
+                      P{100, 0, 123, 133}, P{111.5, 23.5, 123, 133}, P{100, 12, 250, 255},
+                      P{106, 12, 250, 255}, P{125, 5, 188, 194}, P{135, 5, 61, 67}, P{50, 150, 0, 3},
+                      P{77, 150, 38, 48}, P{83, 150, 127, 137}, P{89, 150, 212, 222}, P{92, 150, 234, 244},
+                      P{53, 180, 127, 137}, P{180, 140, 135, 145}, P{182, 140, 217, 227}}),
+        "");
 }
 
-TEST(BoutiqueKnob, ThePointerShowsTheValueTurnedFromUpright) {
-    // The pointer's centre, 17 points from the face's: lower left, up, lower right, left, right.
-    const double d = 17.0 / std::sqrt(2.0);
-    const Point probes[] = {{-d, d}, {0, -17}, {d, d}, {-17, 0}, {17, 0}};
-    // Out-of-range values are drawn unclamped; values no angle can show at an end of the sweep.
-    using P = std::pair<float, int>; // value, the probe the pointer shows at
-    for (const auto& [value, shown] :
-         {P{0, 0}, P{50, 1}, P{100, 2}, P{150, 3}, P{-50, 4}, P{kNaN, 0}, P{kInf, 2}, P{-kInf, 0}}) {
-        test::Image image({100, 110}, 2.0);
-        BoutiqueKnob knob("Trim", Binding<float>::owning(value));
-        const Point face = drawAlone(knob, image, 28.0);
-        for (int i = 0; i < 5; ++i) { // gold (0.9, 0.7, 0.3) on the dark cap
-            const test::Pixel p = image.at({face.x + probes[i].x, face.y + probes[i].y});
-            EXPECT_EQ(p.r > 200 && p.g > 150 && p.b < 110, i == shown) << value << ", probe " << i;
-        }
-        EXPECT_FALSE(knob.needsRedraw()) << value; // until the value changes again
-        EXPECT_TRUE(knob.hitTest({face.x + 27, face.y}));
-        EXPECT_FALSE(knob.hitTest({face.x, face.y + 29})); // the caption takes no drag
-    }
-}
-
-TEST(BoutiqueKnob, ADragMovesOneUnitPerPointOfTotalTravelAndClamps) {
-    // A start, then (pointer's height relative to the press, value) at each move; up is negative.
-    using Steps = std::vector<std::pair<double, float>>;
-    using S = std::pair<float, Steps>;
-    for (const auto& [start, steps] :
-         {S{40, {{-30, 70}, {-80, 100}, {-200, 100}, {0, 40}}}, S{10, {{25, 0}, {5, 5}}},
-          S{0, {{-0.5, 0.5f}}}, S{150, {{0, 100}, {60, 90}}}, S{kNaN, {{0, 0}, {-20, 0}}}}) {
-        float value = start;
-        BoutiqueKnob knob("Trim", Binding<float>::to(value));
-        knob.onAppear();
-        knob.pointerDown({50, 50});
-        for (const auto& [dy, expected] : steps) {
-            knob.pointerMove({63, 50 + dy}); // sideways movement is ignored
-            EXPECT_FLOAT_EQ(value, expected) << start << " moved " << dy;
-        }
-        knob.pointerUp({63, 50});
-    }
-}
-
-TEST(BoutiqueKnob, TheNextDragStartsWhereTheLastEndedOrWhereTheKnobLastAppeared) {
-    float value = 40;
-    BoutiqueKnob knob("Sustain", Binding<float>::to(value));
-    auto drag = [&](double dy) {
-        knob.pointerDown({50, 50});
-        knob.pointerMove({50, 50 + dy});
-        knob.pointerUp({50, 50 + dy});
-        return value;
-    };
-    knob.onAppear();
-    EXPECT_EQ(drag(-30), 70);
-    EXPECT_EQ(drag(-5), 75);
-    value = 12; // moved from outside: drawn at once, but the anchor only once the knob appears again
-    EXPECT_EQ(drag(0), 75);
-    value = 12;
-    knob.onAppear();
-    EXPECT_EQ(drag(-5), 17);
-}
-
-TEST(MetalToggle, TheLeverStandsUpWhenOnDropsWhenOffAndATapFlipsIt) {
-    // Red of the probes below the base's centre (dy, least, most): pale inside the lever (on: 20 above
-    // to 4 below the centre; off: the centre to 16 below), darkened by its shadow past one end.
-    using Probes = std::vector<std::tuple<double, double, double>>;
-    const Probes on{{-18, 150, 255}, {2, 100, 255}, {7, 0, 30}},
-        off{{-2, 0, 45}, {2, 150, 255}, {14, 100, 255}};
-    for (const float start : {0.0f, 0.5f, 0.6f, 1.0f, 100.0f}) {
-        float value = start;
-        MetalToggle toggle("DRY", Binding<float>::to(value));
-        for (const bool isOn : {start > 0.5f, start <= 0.5f}) {
-            test::Image image({80, 80}, 2.0);
-            const Point base = drawAlone(toggle, image, 15.0);
-            for (const auto& [dy, least, most] : isOn ? on : off) {
-                const double red = image.at({base.x, base.y + dy}).r;
-                EXPECT_TRUE(red >= least && red <= most)
-                    << start << (isOn ? " on, " : " off, ") << dy << ": " << red;
-            }
-            toggle.pointerDown(base);
-            toggle.pointerUp(base);
-            EXPECT_EQ(value, isOn ? 0.0f : 1.0f) << start;
-            EXPECT_TRUE(toggle.hitTest({base.x + 14, base.y}));
-            EXPECT_FALSE(toggle.hitTest({base.x, base.y + 16})); // the caption takes no tap
-        }
-    }
-}
-
-TEST(Captions, KnobsShowTheirLabelInCapitals) {
+TEST(Drawing, TextFollowsItsDesignAndWeightAndPicturesFit) {
     TextCache text;
-    TextStyle asGiven = knobCaptionStyle();
+    const TextStyle mono{FontDesign::monospaced, 12, FontWeight::bold}, serif{FontDesign::serif, 30};
+    EXPECT_EQ(text.measure("iiii", mono).width, text.measure("MMMM", mono).width);
+    EXPECT_LT(text.measure("iiii", serif).width, text.measure("MMMM", serif).width * 0.7);
+    const Size black = text.measure("THRASK VELL", {FontDesign::serif, 30, FontWeight::black});
+    EXPECT_GT(black.width, text.measure("THRASK VELL", serif).width);
+    EXPECT_GT(black.height, 30.0);          // a line is taller than the size
+    TextStyle asGiven = knobCaptionStyle(); // knob captions show in capitals, whatever else is cached
     asGiven.uppercase = false;
     EXPECT_EQ(text.measure("Thresh", knobCaptionStyle()), text.measure("THRESH", asGiven));
     EXPECT_NE(text.measure("Thresh", asGiven), text.measure("THRESH", asGiven));
     EXPECT_EQ(upperCased("Thresh ▼"), "THRESH ▼");
+    const unsigned char junk[] = {1, 2, 3, 4, 5, 6, 7, 8};
+    EXPECT_EQ(decodePng(junk, sizeof junk), nullptr);
+    EXPECT_EQ(decodePng(nullptr, 0), nullptr);
+    const Rect wide = aspectFitRect({100, 50}, {10, 0, 220, 260}); // centred, as wide as the frame
+    EXPECT_NEAR(wide.y, 75.0, 1e-9);
+    EXPECT_NEAR(wide.height, 110.0, 1e-9);
 }
 
-TEST(AltarView, GlowIsSustainOverAHundredAndAlwaysHasAnEnd) {
+constexpr float kNaN = std::numeric_limits<float>::quiet_NaN(), kInf = std::numeric_limits<float>::infinity();
+using Steps =
+    std::vector<std::pair<double, float>>; // the pointer's height from the press (up < 0), value then
+
+// A control alone at its natural size, drawn at scale 2 and probed about the centre of its face (the top of
+// its stack); then pressed there, moved 13 to the side and by each step, and released after the last.
+template <typename Control>
+void checkAlone(Control& control, const float& value, double face, const std::vector<test::Probe>& probes,
+                const Steps& steps) {
+    test::Image image({100, 110}, 2.0);
+    const Size natural = control.naturalSize(*image.context().text);
+    control.setFrame({20, 20, natural.width, natural.height});
+    control.draw(image.cr(), image.context());
+    const Point c{control.frame().midX(), 20 + face};
+    EXPECT_EQ(image.misses(probes, c), "");
+    EXPECT_FALSE(control.needsRedraw()); // until the value changes again
+    EXPECT_TRUE(control.hitTest({c.x + face - 1, c.y}));
+    EXPECT_FALSE(control.hitTest({c.x, c.y + face + 1})); // the caption takes no press
+    control.pointerDown(c);
+    for (std::size_t i = 0; i < steps.size(); ++i) {
+        control.pointerMove({c.x + 13, c.y + steps[i].first});
+        if (i + 1 == steps.size()) control.pointerUp({c.x + 13, c.y + steps[i].first});
+        EXPECT_EQ(value, steps[i].second) << "step " << i;
+    }
+}
+
+TEST(Controls, KnobsPointAtTheirValueSwitchesStandUpWhenOnAndBothFollowThePointer) {
+    // A knob's gold pointer, 17 from the centre: lower left, up, lower right, left, right. Values no angle
+    // can show are drawn at an end of the sweep; a drag moves the value one unit per point from the press,
+    // clamped.
+    const double d = 17 / std::sqrt(2.0);
+    auto gold = [d](int at) {
+        const Point pointer[] = {{-d, d}, {0, -17}, {d, d}, {-17, 0}, {17, 0}};
+        std::vector<test::Probe> probes;
+        for (int i = 0; i < 5; ++i)
+            probes.push_back({pointer[i].x, pointer[i].y, i == at ? 200.0 : 0.0, i == at ? 255.0 : 199.0});
+        return probes;
+    };
+    // A switch's red below its base's centre: pale inside the lever (on: 20 above to 4 below the centre; off:
+    // the centre to 16 below), darkened by its shadow past one end.
+    const std::vector<test::Probe> on{{0, -18, 150, 255}, {0, 2, 100, 255}, {0, 7, 0, 30}},
+        off{{0, -2, 0, 45}, {0, 2, 150, 255}, {0, 14, 100, 255}};
+    using Row = std::tuple<bool, float, std::vector<test::Probe>, Steps>; // a knob?, value, probes, steps
+    for (const auto& [isKnob, start, probes, steps] :
+         {Row{true, 0, gold(0), {{-0.5, 0.5f}}},
+          Row{true, 40, gold(-1), {{-30, 70}, {-80, 100}, {-200, 100}, {0, 40}}},
+          Row{true, 10, gold(-1), {{25, 0}, {5, 5}}}, Row{true, 50, gold(1), {}}, Row{true, 100, gold(2), {}},
+          Row{true, 150, gold(3), {{0, 100}, {60, 90}}}, Row{true, -50, gold(4), {}},
+          Row{true, kNaN, gold(0), {{0, 0}, {-20, 0}}}, Row{true, kInf, gold(2), {}},
+          Row{true, -kInf, gold(0), {}}, Row{false, 0, off, {{0, 1}}}, Row{false, 0.5f, off, {{0, 1}}},
+          Row{false, 0.6f, on, {{0, 0}}}, Row{false, 1, on, {{0, 0}}}, Row{false, 100, on, {{0, 0}}}}) {
+        SCOPED_TRACE(testing::Message() << (isKnob ? "knob at " : "switch at ") << start);
+        float value = start;
+        BoutiqueKnob knob("Trim", Binding<float>::to(value));
+        MetalToggle toggle("DRY", Binding<float>::to(value));
+        knob.onAppear();
+        isKnob ? checkAlone(knob, value, 28, probes, steps) : checkAlone(toggle, value, 15, probes, steps);
+    }
+    // A knob's next drag starts where the last ended, and from a value moved elsewhere only once it appears.
+    float value = 40;
+    BoutiqueKnob knob("Sustain", Binding<float>::to(value));
+    auto drag = [&](float outside, double dy) {
+        value = outside, knob.pointerDown({}), knob.pointerMove({0, dy}), knob.pointerUp({0, dy});
+        return value;
+    };
+    knob.onAppear();
+    EXPECT_EQ(drag(40, -30), 70);
+    EXPECT_EQ(drag(12, -5), 75);
+    value = 12, knob.onAppear();
+    EXPECT_EQ(drag(30, -5), 17);
+}
+
+// Glow is sustain / 100, unclamped, and always has an end. Ease-out and ease-in-out are the cubic Béziers
+// (0, 0, 0.58, 1) and (0.42, 0, 0.58, 1); bass boost moves like a damped oscillator of period 0.4 s and
+// damping ratio z = 0.7, which peaks at half its damped period, overshooting by exp(-pi z / sqrt(1 - z²)).
+TEST(Altar, EachChangeAnimatesWithItsCurveFromWhereTheLookIs) {
     using P = std::pair<float, double>;
     for (const auto& [sustain, opacity] :
          {P{0, 0}, P{25, 0.25}, P{100, 1}, P{130, 1.3}, P{kNaN, 0}, P{kInf, 1}, P{-kInf, 0}})
         EXPECT_DOUBLE_EQ(altarGlowOpacity(sustain), opacity) << sustain;
-}
-
-// Ease-out and ease-in-out are the cubic Béziers (0, 0, 0.58, 1) and (0.42, 0, 0.58, 1); bass boost
-// moves like a damped oscillator of period 0.4 s and damping ratio z = 0.7, which peaks at half its
-// damped period, overshooting by exp(-pi z / sqrt(1 - z²)).
-TEST(AltarView, EachChangeAnimatesWithItsCurveFromWhereTheLookIs) {
     auto sustain = Binding<float>::owning(0), switches = Binding<float>::owning(0.5f);
     VellAltarView altar(sustain, switches, switches);
     altar.update(10.0); // the first look is taken as it is: switches at 0.5 are off
@@ -151,34 +163,26 @@ TEST(AltarView, EachChangeAnimatesWithItsCurveFromWhereTheLookIs) {
     }
     EXPECT_TRUE(altar.isAnimating(11.5));
     EXPECT_FALSE(altar.isAnimating(12.0));
-    sustain.set(0); // reversed mid-flight, the glow turns back from where it is
-    altar.update(13.0);
-    sustain.set(100);
-    altar.update(13.05);
-    const double from = altar.appearanceAt(13.05).glowOpacity;
-    EXPECT_GT(from, 0.0);
-    EXPECT_LT(from, 1.0);
-    EXPECT_GE(altar.appearanceAt(13.06).glowOpacity, from);
+    sustain.set(0), altar.update(13.0), sustain.set(100), altar.update(13.05); // reversed mid-flight, the
+    const double from = altar.appearanceAt(13.05).glowOpacity; // glow turns back from where it is
+    EXPECT_TRUE(from > 0 && from < 1 && altar.appearanceAt(13.06).glowOpacity >= from) << from;
 }
 
-TEST(AltarView, SustainLightsThePictureAsymmetryShadesItAndBassBoostReddensItsShadow) {
-    const Rect frame{40, 20, kAltarFrameSize.width, kAltarFrameSize.height};
+TEST(Altar, SustainLightsThePictureAsymmetryShadesItAndBassBoostReddensItsShadow) {
+    const Rect frame{70, 20, kAltarFrameSize.width, kAltarFrameSize.height};
+    Rect bounds;
     auto render = [&](float sustain, float asymmetry, float bassBoost, const Rect& region) {
-        test::Image image({300, 330});
-        setSourceColor(image.cr(), Color::white(0.5));
-        cairo_paint(image.cr());
+        test::Image image({360, 360}, 1.0, 0.5);
         VellAltarView altar(Binding<float>::owning(sustain), Binding<float>::owning(asymmetry),
                             Binding<float>::owning(bassBoost));
         altar.setFrame(frame);
-        RenderContext ctx = image.context();
-        altar.draw(image.cr(), ctx);
+        altar.draw(image.cr(), image.context()), bounds = altar.paintBounds();
         return image.mean(region);
     };
     const Rect centre = Rect::centered(frame.center(), {60, 60}),
-               below{frame.midX() - 40, frame.maxY() + 2, 80, 8};
-    const Rect lowerRight{frame.midX(), frame.midY(), frame.width / 2, frame.height / 2};
-    const Rect upperLeft{frame.x, frame.y, frame.width / 2, frame.height / 2};
-
+               below{frame.midX() - 40, frame.maxY() + 2, 80, 8},
+               lowerRight{frame.midX(), frame.midY(), frame.width / 2, frame.height / 2},
+               upperLeft{frame.x, frame.y, frame.width / 2, frame.height / 2};
     // Screened at an opacity of sustain / 100, the glow adds in proportion to sustain.
     const double dark = render(0, 0, 0, centre).g, half = render(50, 0, 0, centre).g;
     const double full = render(100, 0, 0, centre).g;
@@ -188,10 +192,14 @@ TEST(AltarView, SustainLightsThePictureAsymmetryShadesItAndBassBoostReddensItsSh
     EXPECT_NEAR(render(0, 1, 0, upperLeft).g, render(0, 0, 0, upperLeft).g, 0.5);
     // Bass boost adds 0.03 to the picture, and its shadow turns from black to red.
     EXPECT_NEAR(render(0, 0, 1, centre).g - dark, 0.03 * 255, 1.5);
-    const test::Pixel black = render(0, 0, 0, below), red = render(0, 0, 1, below);
+    const Color black = render(0, 0, 0, below), red = render(0, 0, 1, below);
     EXPECT_LT(black.r, 127 - 10); // darker than the grey behind
     EXPECT_NEAR(black.r, black.g, 2);
     EXPECT_GT(red.r, red.g + 10);
+    const Rect& b = bounds; // all it paints, the fullest shadow included, lies inside its paint bounds
+    for (const Rect& strip :
+         {Rect{b.x, b.maxY(), b.width, 6}, Rect{b.x - 6, 0, 6, b.maxY()}, Rect{b.maxX(), 0, 6, b.maxY()}})
+        EXPECT_NEAR(render(100, 1, 1, strip).g, render(0, 0, 0, {0, 0, 4, 4}).g, 0.01);
 }
 
 } // namespace

@@ -4,11 +4,6 @@
 extern "C" const char* __lsan_default_suppressions();
 
 extern "C" const char* __lsan_default_suppressions() {
-    return "leak:libfontconfig.so\n"
-           "leak:libpango-1.0.so\n"
-           "leak:libpangocairo-1.0.so\n"
-           "leak:libpangoft2-1.0.so\n"
-           "leak:libglib-2.0.so\n"
-           "leak:libgobject-2.0.so\n"
-           "leak:libharfbuzz.so\n";
+    return "leak:libfontconfig.so\nleak:libpango-1.0.so\nleak:libpangocairo-1.0.so\nleak:libpangoft2-1.0.so\n"
+           "leak:libglib-2.0.so\nleak:libgobject-2.0.so\nleak:libharfbuzz.so\n";
 }

@@ -5,51 +5,40 @@
 
 #include <atomic>
 #include <chrono>
-#include <functional>
 #include <thread>
 
 namespace thraskvell {
 namespace {
 
-// A writer thread plays automation while the main thread drains, edits and waits, for at most this
-// long; leaving the test early stops the writer (std::jthread asks it to on the way out).
-bool waitFor(const std::atomic<bool>& condition, const std::function<void()>& meanwhile) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (!condition && std::chrono::steady_clock::now() < deadline)
-        meanwhile();
-    return condition;
-}
-
-TEST(ViewModelThreads, AutomationFromAnotherThreadSettlesOnTheLastValue) {
+// A writer thread plays automation on Tone, then on Ratio until stopped, while the main thread drains and
+// edits; the view model settles on the last Tone and is then released mid-write. Waits end after 10 s or when
+// the writer has failed; leaving the test early stops the writer (std::jthread asks it to on the way out).
+TEST(ViewModelThreads, AutomationFromAnotherThreadSettlesOnTheLastValueAndReleaseRacesNothing) {
     MainThreadQueue queue;
-    auto source = std::make_shared<test::TestParameterSource>(true);
+    const auto source = std::make_shared<test::TestParameterSource>(true);
     auto model = ThraskVellViewModel::make(source, queue);
-    const auto tone = source->parameterTree()->valueForKey("tone");
-    std::atomic<bool> done{false};
+    const auto tone = source->tree->valueForKey("tone"), ratio = source->tree->valueForKey("ratio");
+    std::atomic<int> phase{0}; // 1: Tone written, 2: Ratio being written, -1: the writer failed
     std::jthread writer([&](std::stop_token stop) {
-        for (int i = 0; i <= 2000 && !stop.stop_requested(); ++i)
-            tone->setValue(static_cast<float>(i % 100) + 0.5f);
-        done = true;
+        try {
+            for (int i = 0; i <= 2000 && !stop.stop_requested(); ++i, phase = i > 2000)
+                tone->setValue(static_cast<float>(i % 100) + 0.5f);
+            for (int i = 0; !stop.stop_requested(); ++i, phase = i > 100 ? 2 : 1)
+                ratio->setValue(static_cast<float>(i % 100));
+        } catch (...) {
+            phase = -1;
+        }
     });
-    ASSERT_TRUE(waitFor(done, [&] {
-        queue.drain();
-        model->setParameterValue("sustain", 10.0f); // main-thread edits interleave freely
-    })) << "the writer did not finish";
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    auto waitFor = [&](int wanted, bool edit) {
+        while (phase >= 0 && phase < wanted && std::chrono::steady_clock::now() < deadline)
+            if (queue.drain(), edit) model->setParameterValue("sustain", 10.0f); // edits interleave freely
+        return phase >= wanted;
+    };
+    ASSERT_TRUE(waitFor(1, true)) << "the writer did not finish Tone";
     queue.drain();
     EXPECT_EQ(model->value("tone"), 0.5f); // 2000 % 100 + 0.5
-}
-
-TEST(ViewModelThreads, ReleaseWhileAnotherThreadWrites) {
-    MainThreadQueue queue;
-    auto source = std::make_shared<test::TestParameterSource>(true);
-    auto model = ThraskVellViewModel::make(source, queue);
-    const auto ratio = source->parameterTree()->valueForKey("ratio");
-    std::atomic<bool> writing{false};
-    std::jthread writer([&](std::stop_token stop) {
-        for (int i = 0; !stop.stop_requested(); ++i, writing = i > 100)
-            ratio->setValue(static_cast<float>(i % 100));
-    });
-    ASSERT_TRUE(waitFor(writing, [&] { queue.drain(); })) << "the writer never got going";
+    ASSERT_TRUE(waitFor(2, false)) << "the writer never got going on Ratio";
     model.reset(); // removes the observer while writes race with it
     queue.drain();
     writer.request_stop();
