@@ -56,7 +56,8 @@ void BM_PluginProcess(benchmark::State& state) {
         return;
     }
     for (const auto& definition : allParameters())
-        instance.queueParameter(static_cast<clap_id>(definition.address), distinctSettings()[definition.address]);
+        instance.queueParameter(static_cast<clap_id>(definition.address),
+                                distinctSettings()[definition.address]);
     auto in = testSignal(channels, block, kRate);
     Channels out(channels, std::vector<float>(block));
     float* inPointers[2] = {in[0].data(), channels > 1 ? in[1].data() : nullptr};

@@ -10,8 +10,8 @@
 // deallocates render resources, and changes no bus format while resources are allocated.
 #pragma once
 
-#include "platform/AVAudioFormat.h"
 #include "dsp/AudioTypes.h"
+#include "platform/AVAudioFormat.h"
 #include "platform/NSError.h"
 #include "platform/StateDictionary.h"
 
