@@ -98,6 +98,16 @@ void StandaloneAudioEngine::stop() {
     _isPlaying = false;
 }
 
+void StandaloneAudioEngine::checkDevice() {
+    objectWillChange().requireMainThread("check the audio device");
+    if (!_isPlaying.get()) return;
+    const auto error = _engine->deviceErrorIfStopped();
+    if (!error) return;
+    stop();
+    std::printf("Engine error: %s\n", error->localizedDescription.c_str());
+    std::fflush(stdout);
+}
+
 std::vector<float> StandaloneAudioEngine::decimateForDisplay(const float* samples, std::size_t n) {
     std::vector<float> snapshot;
     snapshot.reserve(kWaveformPoints);

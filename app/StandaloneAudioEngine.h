@@ -58,6 +58,10 @@ public:
     // Main. Does nothing while stopped. The riff resumes where it stopped on the next start. Throws
     // std::logic_error off the main thread.
     void stop();
+    // Main. While playing, if the device stopped on its own (unplugged, a failed write), stops and
+    // prints "Engine error: <description>" to standard output; otherwise does nothing. The window
+    // calls it every frame. Throws std::logic_error off the main thread.
+    void checkDevice();
 
     // Main.
     bool isPlaying() const { return _isPlaying.get(); }

@@ -356,6 +356,13 @@ void AVAudioEngine::stop() {
     SDL_QuitSubSystem(SDL_INIT_AUDIO);
 }
 
+NSErrorOrSuccess AVAudioEngine::deviceErrorIfStopped() const {
+    // Reads SDL's atomic flags only: SDL marks a lost device disabled and stops calling back.
+    if (!_runtime || SDL_GetAudioDeviceStatus(_runtime->device) != SDL_AUDIO_STOPPED) return std::nullopt;
+    return NSError{AVAudioEngineErrorDomain, -4,
+                   "The audio output stopped: the device was disconnected or could not be written"};
+}
+
 std::uint64_t AVAudioEngine::droppedTapFrames() const {
     return _droppedTapFramesBeforeThisRun +
            (_runtime ? _runtime->droppedTapFrames.load(std::memory_order_relaxed) : std::uint64_t{0});

@@ -20,8 +20,8 @@
 //    assembles whole buffers from a lock-free ring that the real-time side only copies into.
 #pragma once
 
-#include "platform/AVAudioFormat.h"
 #include "dsp/AudioTypes.h"
+#include "platform/AVAudioFormat.h"
 #include "platform/NSError.h"
 
 #include <atomic>
@@ -194,6 +194,10 @@ public:
     void stop();
     // Main.
     bool isRunning() const { return _runtime != nullptr; }
+    // Main. While running: an error once SDL reports that the device stopped on its own (unplugged,
+    // or the driver could not write); nothing renders any more, yet the engine counts as running
+    // until stop(). Success otherwise, and while stopped.
+    NSErrorOrSuccess deviceErrorIfStopped() const;
 
     // Main. Tap frames the real-time side could not hand over because the tap thread fell behind,
     // since construction.

@@ -123,6 +123,7 @@ void ContentView::disappear() {
 }
 
 ui::Rect ContentView::dirtyRect(double now) {
+    engine_->checkDevice(); // a lost device shows as stopped in this very frame
     const auto& L = layout();
     ui::Rect dirty{};
     if (engineChanged_) {

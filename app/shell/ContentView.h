@@ -102,6 +102,7 @@ public:
     std::string_view playControlLabel() const { return thraskvell::playControlLabel(engine_->isPlaying()); }
 
     // The region to repaint at `now`, empty when nothing changed; clears the change marks it reports.
+    // Also the frame's tick: an engine whose device stopped on its own is stopped here (and says why).
     ui::Rect dirtyRect(double now);
     bool isAnimating(double now) const { return mainView_->isAnimating(now); }
     // Paints everything, or only what lies in `dirty` (whole device pixels, as a BackingStore hands it).
