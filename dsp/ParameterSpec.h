@@ -57,6 +57,12 @@ enum ParameterAddress : std::uint64_t {
 
 inline constexpr std::size_t kParameterCount = 12;
 
+// The four on/off parameters: 0..100 like the rest, on above 0.5.
+constexpr bool isSwitchParameter(std::uint64_t address) {
+    return address == kDryMode || address == kBassBoost || address == kAsymmetry ||
+           address == kDynamicsEnable;
+}
+
 namespace detail {
 
 struct ParameterRow {
