@@ -7,9 +7,11 @@
 #include "DistrhoPlugin.hpp"
 
 #include "dsp/ParameterSpec.h"
+#include "extension/SavedState.h"
 #include "extension/ThraskVellAudioUnit.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <string>
 
@@ -47,19 +49,23 @@ public:
 protected:
     // Any: constant identity, also asked of a scanning host's throw-away instance.
     const char* getLabel() const override { return THRASKVELL_PLUGIN_LABEL; }
-    const char* getDescription() const override { return "Bass fuzz and sustain"; }
+    const char* getDescription() const override {
+        return "Bass fuzz and sustain: oversampled clipping with gate, tone, dry blend and compressor";
+    }
     const char* getMaker() const override { return DISTRHO_PLUGIN_BRAND; }
     const char* getHomePage() const override { return DISTRHO_PLUGIN_HOMEPAGE; }
-    const char* getLicense() const override { return "Proprietary"; }
+    const char* getLicense() const override { return "ISC"; }
     uint32_t getVersion() const override { return d_version(1, 0, 0); }
     int64_t getUniqueId() const override { return THRASKVELL_PLUGIN_UNIQUE_ID; }
 
-    // Main. Index = address, symbol = identifier; switches stay plain 0..100 parameters.
+    // Main. Index = address, symbol = identifier. Switches keep their 0..100 range and their
+    // "above 0.5 is on" meaning, but are declared as toggles so generic host editors show a checkbox.
     void initParameter(uint32_t index, Parameter& parameter) override {
         const ParameterSpec& definition = allParameters()[index];
-        parameter.hints = kParameterIsAutomatable;
+        parameter.hints = kParameterIsAutomatable | (isSwitchParameter(index) ? kParameterIsBoolean : 0u);
         parameter.name = std::string(definition.name).c_str();
         parameter.symbol = std::string(definition.identifier).c_str();
+        if (!isSwitchParameter(index)) parameter.unit = "%";
         parameter.ranges = ParameterRanges(definition.defaultValue, definition.minValue, definition.maxValue);
     }
 
@@ -75,9 +81,13 @@ protected:
         const auto parameter = _tree ? _tree->parameterWithAddress(index) : nullptr;
         return parameter ? parameter->value() : allParameters()[index].defaultValue;
     }
+    // A host may send anything (an LV2 port is plain memory), so values are held to the declared
+    // range here; NaN, which has no place in it, leaves the parameter as it was.
     void setParameterValue(uint32_t index, float value) override {
+        const ParameterSpec& definition = allParameters()[index];
+        if (std::isnan(value)) return;
         if (const auto parameter = _tree ? _tree->parameterWithAddress(index) : nullptr)
-            parameter->setValue(value);
+            parameter->setValue(std::clamp(value, definition.minValue, definition.maxValue));
     }
 
     // Main.
@@ -85,11 +95,22 @@ protected:
         if (!_unit || std::string_view(key) != kStateKey) return String();
         return String(_unit->fullStateText().c_str());
     }
-    // Main. Text the unit refuses changes nothing; a host has no channel to hear why, so it is logged.
+    // Main. Every host saves the parameter values itself next to this text (LV2 as port values, VST3
+    // and CLAP in DPF's parameter section, applied after it), and only the host's copy is current
+    // when a value changed while the plug-in was not running. So the text's copy of the parameters
+    // is dropped and the host's values decide. Text the unit refuses changes nothing; a host has no
+    // channel to hear why, so it is logged.
     void setState(const char* key, const char* value) override {
         if (!_unit || value == nullptr || std::string_view(key) != kStateKey) return;
-        if (const auto error = _unit->setFullStateText(value))
-            std::fprintf(stderr, "ThraskVell: state not restored: %s\n", error->localizedDescription.c_str());
+        auto state = stateFromText(value);
+        if (!state) {
+            std::fprintf(stderr, "ThraskVell: state not restored: %s\n",
+                         state.error().localizedDescription.c_str());
+            return;
+        }
+        for (const ParameterSpec& definition : allParameters())
+            state.value().erase(std::string(definition.identifier));
+        _unit->setFullState(state.value());
     }
 
     // Main, never during run. DPF deactivates and reactivates around rate and buffer-size changes,
