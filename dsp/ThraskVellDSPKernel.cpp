@@ -19,7 +19,6 @@ constexpr float kPreClipMaxFraction = 0.49f;
 constexpr float kPreClipMinFraction = 0.001f;
 
 // Rates below this would put the fixed 1 kHz tone sections near half the rate.
-constexpr double kMinSampleRate = 8000.0;
 
 #ifndef THRASKVELL_PORTABLE_KERNEL
 // Below this a decaying gain or reduction only creeps through denormals towards zero; taking it to
@@ -478,7 +477,7 @@ ThraskVellDSPKernel::ThraskVellDSPKernel() {
 }
 
 bool ThraskVellDSPKernel::prepare(double rate, int /*maxFrames*/, int channelCount) {
-    if (channelCount < 0 || !std::isfinite(rate) || rate < kMinSampleRate) return false;
+    if (channelCount < 0 || !std::isfinite(rate) || rate < kMinimumSampleRate) return false;
     sampleRate = static_cast<float>(rate);
     channelStates.resize(static_cast<std::size_t>(channelCount));
     attackCoeff = 1.0f - std::exp(-1.0f / (0.01f * sampleRate));

@@ -41,6 +41,9 @@ inline constexpr bool kSimdKernel = false;
 inline constexpr bool kSimdKernel = true;
 #endif
 
+// Below this rate the filters' fixed corner frequencies would lie above Nyquist.
+inline constexpr double kMinimumSampleRate = 8000.0;
+
 struct ChannelState {
     Biquad upsampleLowpass1;
     Biquad upsampleLowpass2;

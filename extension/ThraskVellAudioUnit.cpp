@@ -90,15 +90,21 @@ NSErrorOrSuccess ThraskVellAudioUnit::allocateRenderResources() {
 
     const auto& inFormat = *(*_inputBusses)[0]->format();
     const auto& outFormat = *(*_outputBusses)[0]->format();
-    logLine("ThraskVell: in=%d ch @ %.0f Hz, out=%d ch @ %.0f Hz", int(inFormat.channelCount()),
-            inFormat.sampleRate(), int(outFormat.channelCount()), outFormat.sampleRate());
-
-    if (!_dspBridge->prepare(int(maximumFramesToRender()), outFormat.sampleRate(),
-                             int(outFormat.channelCount()))) {
+    const double rate = outFormat.sampleRate();
+    if (!(rate >= kMinimumSampleRate)) {
+        AUAudioUnit::deallocateRenderResources();
+        char text[96];
+        std::snprintf(text, sizeof text, "The sample rate %g Hz is not supported (the lowest is %.0f Hz)",
+                      rate, kMinimumSampleRate);
+        return failedInitialization(text);
+    }
+    if (!_dspBridge->prepare(int(maximumFramesToRender()), rate, int(outFormat.channelCount()))) {
         AUAudioUnit::deallocateRenderResources();
         return failedInitialization("The effect could not be prepared for " +
                                     std::to_string(maximumFramesToRender()) + " frames");
     }
+    logLine("ThraskVell: in=%d ch @ %.0f Hz, out=%d ch @ %.0f Hz", int(inFormat.channelCount()),
+            inFormat.sampleRate(), int(outFormat.channelCount()), rate);
     return std::nullopt;
 }
 
