@@ -14,7 +14,7 @@ add_library(thraskvell_render_core STATIC
 target_include_directories(thraskvell_render_core PUBLIC ${PROJECT_SOURCE_DIR})
 target_link_libraries(thraskvell_render_core
     PUBLIC thraskvell_dsp thraskvell_parameters thraskvell_riff thraskvell_extension
-    PRIVATE CLI11::CLI11 PkgConfig::THRASKVELL_SNDFILE)
+    PRIVATE thraskvell_presets CLI11::CLI11 PkgConfig::THRASKVELL_SNDFILE)
 thraskvell_target_defaults(thraskvell_render_core)
 
 add_executable(thraskvell-render ${CMAKE_CURRENT_LIST_DIR}/render/main.cpp)

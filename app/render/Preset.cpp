@@ -2,6 +2,7 @@
 #include "app/render/TemporaryFile.h"
 
 #include "extension/SavedState.h"
+#include "presets/FactoryPresets.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -16,9 +17,20 @@ namespace thraskvell::render {
 
 namespace {
 
+// A file by that name wins, so a user's own "doom-wall" file is never shadowed by the factory one.
 std::string readPresetText(const std::filesystem::path& path) {
+    std::error_code error;
+    if (!std::filesystem::exists(path, error))
+        if (const FactoryPreset* preset = findFactoryPreset(path.string())) return std::string(preset->text);
     std::ifstream file(path, std::ios::binary);
-    if (!file) throw PresetError("cannot open preset " + path.string() + ": " + std::strerror(errno));
+    if (!file) {
+        const std::string reason = std::strerror(errno);
+        std::string names;
+        for (const FactoryPreset& preset : factoryPresets())
+            names += (names.empty() ? "" : ", ") + std::string(preset.name);
+        throw PresetError("cannot open preset " + path.string() + ": " + reason +
+                          " (nor is it a factory preset: " + names + ")");
+    }
     std::string text;
     // One byte past the limit is enough for the state reader to refuse an oversized file.
     text.resize(kMaxStateTextBytes + 1);

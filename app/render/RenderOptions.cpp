@@ -10,10 +10,11 @@ namespace thraskvell::render {
 
 namespace {
 
-constexpr std::string_view kUsage =
-    "usage: thraskvell-render IN OUT [--preset FILE] [--set id=value ...] [--save-preset FILE] [--block N]\n"
-    "       thraskvell-render --demo SECONDS OUT [--preset FILE] [--set id=value ...] [--save-preset FILE]\n"
-    "                         [--block N]";
+constexpr std::string_view kUsage = "usage: thraskvell-render IN OUT [--preset NAME|FILE] [--set id=value "
+                                    "...] [--save-preset FILE] [--block N]\n"
+                                    "       thraskvell-render --demo SECONDS OUT [--preset NAME|FILE] [--set "
+                                    "id=value ...] [--save-preset FILE]\n"
+                                    "                         [--block N]";
 
 template <typename Number> std::optional<Number> parseNumber(std::string_view text) {
     Number value{};
@@ -63,7 +64,8 @@ ParseResult parseRenderOptions(int argc, const char* const* argv) {
         ->type_name("ID=VALUE")
         ->expected(1)
         ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
-    app.add_option("--preset", preset, "apply a saved state (JSON) before the --set options")
+    app.add_option("--preset", preset,
+                   "apply a factory preset by name, or a saved state (JSON file), before the --set options")
         ->type_name("FILE");
     app.add_option("--save-preset", savePreset, "after rendering, save the state (JSON) with --set applied")
         ->type_name("FILE");
@@ -104,7 +106,7 @@ ParseResult parseRenderOptions(int argc, const char* const* argv) {
     }
 
     if (app.count("--preset") > 0) {
-        if (preset.empty()) return usageError("--preset needs a file name");
+        if (preset.empty()) return usageError("--preset needs a preset name or a file name");
         options.preset = preset;
     }
     if (app.count("--save-preset") > 0) {
