@@ -57,10 +57,16 @@ void pathContinuousRoundedRect(cairo_t* cr, const Rect& r, double cornerRadius) 
 }
 
 void pathCapsule(cairo_t* cr, const Rect& r) {
-    // The ends are as round as the shorter side allows.
+    // Semicircular ends: circular arcs of half the shorter side, not continuous corners, which would
+    // leave the ends visibly square.
     const double radius = std::min(r.width, r.height) * 0.5;
-    const double reach = radius * kContinuousReach;
-    continuousCorners(cr, r, std::min(reach, r.width * 0.5), std::min(reach, r.height * 0.5));
+    constexpr double pi = std::numbers::pi;
+    cairo_new_path(cr);
+    cairo_arc(cr, r.x + radius, r.y + radius, radius, pi, 1.5 * pi);
+    cairo_arc(cr, r.maxX() - radius, r.y + radius, radius, 1.5 * pi, 2.0 * pi);
+    cairo_arc(cr, r.maxX() - radius, r.maxY() - radius, radius, 0.0, 0.5 * pi);
+    cairo_arc(cr, r.x + radius, r.maxY() - radius, radius, 0.5 * pi, pi);
+    cairo_close_path(cr);
 }
 
 // ---- Paint sources ---------------------------------------------------------------------------
@@ -253,9 +259,10 @@ namespace {
 PangoFontDescription* describe(const TextStyle& style) {
     PangoFontDescription* desc = pango_font_description_new();
     pango_font_description_set_family(desc, fontFamilies(style.design));
-    pango_font_description_set_weight(desc, style.weight == FontWeight::black  ? PANGO_WEIGHT_HEAVY
-                                            : style.weight == FontWeight::bold ? PANGO_WEIGHT_BOLD
-                                                                               : PANGO_WEIGHT_NORMAL);
+    pango_font_description_set_weight(desc, style.weight == FontWeight::black      ? PANGO_WEIGHT_HEAVY
+                                            : style.weight == FontWeight::bold     ? PANGO_WEIGHT_BOLD
+                                            : style.weight == FontWeight::semibold ? PANGO_WEIGHT_SEMIBOLD
+                                                                                   : PANGO_WEIGHT_NORMAL);
     // Sizes are in points of the logical space, independent of any screen resolution setting.
     pango_font_description_set_absolute_size(desc, style.size * PANGO_SCALE);
     return desc;

@@ -100,7 +100,7 @@ private:
 
 // ---- Text ------------------------------------------------------------------------------------
 enum class FontDesign { system, serif, monospaced };
-enum class FontWeight { regular, bold, black };
+enum class FontWeight { regular, semibold, bold, black };
 
 struct TextStyle {
     FontDesign design = FontDesign::system;

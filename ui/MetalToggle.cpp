@@ -53,7 +53,13 @@ Rect MetalToggle::paintBounds() const {
 
 bool MetalToggle::hitTest(Point location) const {
     const Point c = baseFrame().center();
-    return std::hypot(location.x - c.x, location.y - c.y) <= kToggleBaseDiameter * 0.5;
+    if (std::hypot(location.x - c.x, location.y - c.y) <= kToggleBaseDiameter * 0.5) return true;
+    // The lever counts too, where a raised one stands above the base: within half its width of the
+    // segment joining the centres of its two ends.
+    const Rect lever = leverFrame();
+    const double radius = lever.width * 0.5;
+    const double y = std::clamp(location.y, lever.minY() + radius, lever.maxY() - radius);
+    return std::hypot(location.x - lever.midX(), location.y - y) <= radius;
 }
 
 void MetalToggle::draw(cairo_t* cr, RenderContext& ctx) {

@@ -1,6 +1,6 @@
 // MetalToggle: the small lever switch of the switch parameters. A dark 30-point base with a pale
 // capsule lever that stands up when on and drops when off, over a monospaced caption shown as
-// given. A tap on the base flips the bound value between 0 and 1.
+// given. A tap on the base or on the lever flips the bound value between 0 and 1.
 //
 // Holds no state of its own: on and off are read from the binding at every redraw. Owned by the
 // view that places it. Threads: main.

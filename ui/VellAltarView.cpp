@@ -112,7 +112,8 @@ void VellAltarView::buildLayers(double scale) {
     if (picture_) {
         const Rect fit = aspectFitRect(pictureSize_, local);
         cairo_t* cr = cairo_create(fitted_.get());
-        cairo_translate(cr, fit.x, fit.y);
+        // On whole device pixels, so a picture drawn at its own resolution is copied, not resampled.
+        cairo_translate(cr, std::round(fit.x * scale) / scale, std::round(fit.y * scale) / scale);
         cairo_scale(cr, fit.width / cairo_image_surface_get_width(picture_.get()),
                     fit.height / cairo_image_surface_get_height(picture_.get()));
         cairo_set_source_surface(cr, picture_.get(), 0, 0);
@@ -212,7 +213,13 @@ void VellAltarView::draw(cairo_t* cr, RenderContext& ctx) {
         a.shadeOpacity != composed_.shadeOpacity || a.brightness != composed_.brightness)
         compose(a);
     cairo_save(cr);
-    cairo_set_source_surface(cr, composite_.get(), frame_.x, frame_.y);
+    // The composite has the device's resolution: placed on whole device pixels it is copied as it is.
+    double x = frame_.x, y = frame_.y;
+    cairo_user_to_device(cr, &x, &y);
+    x = std::round(x);
+    y = std::round(y);
+    cairo_device_to_user(cr, &x, &y);
+    cairo_set_source_surface(cr, composite_.get(), x, y);
     cairo_paint(cr);
     cairo_restore(cr);
 }

@@ -17,7 +17,7 @@ ui::TextStyle subtitleStyle() {
     return {ui::FontDesign::system, 15.0, ui::FontWeight::bold, ui::Color::white(0.95), false};
 }
 ui::TextStyle doneStyle() {
-    return {ui::FontDesign::system, 15.0, ui::FontWeight::bold, kGold, false};
+    return {ui::FontDesign::system, 15.0, ui::FontWeight::semibold, kGold, false};
 }
 constexpr double kBodySize = 14.0;
 constexpr double kDonePaddingX = 26.0;
