@@ -6,7 +6,6 @@
 #include <atomic>
 #include <chrono>
 #include <cmath>
-#include <string>
 #include <thread>
 #include <vector>
 
@@ -21,41 +20,38 @@ TEST(DSPBridgeThreads, ParametersWrittenFromOtherThreadsWhileRendering) {
     ASSERT_TRUE(bridge.prepare(kFrames, 44100.0, 2));
     auto block = bridge.internalRenderBlock();
     std::atomic<bool> stop{false};
-    std::atomic<int> rendered{0}; // -1 once the audio thread failed
-    std::string audioError;
+    std::atomic<int> rendered{0}; // -1 once a render failed or gave a non-finite sample
     std::thread audio([&] {
         std::vector<float> io(2 * kFrames);
         AudioBufferList out{
             2, {AudioBuffer{1, 4 * kFrames, io.data()}, AudioBuffer{1, 4 * kFrames, &io[kFrames]}}};
-        while (!stop.load() && audioError.empty()) {
+        while (!stop.load() && rendered.load() >= 0) {
             for (int i = 0; i < 2 * kFrames; ++i)
                 io[i] = 0.6f * std::sin(0.07f * static_cast<float>(i));
-            if (block(nullptr, nullptr, kFrames, 0, &out, nullptr, nullptr) != 0)
-                audioError = "render failed";
-            if (!std::all_of(io.begin(), io.end(), [](float v) { return std::isfinite(v); }))
-                audioError = "non-finite output";
-            rendered.store(audioError.empty() ? rendered.load() + 1 : -1); // the only writer
+            const bool sound = block(nullptr, nullptr, kFrames, 0, &out, nullptr, nullptr) == 0 &&
+                               std::all_of(io.begin(), io.end(), [](float v) { return std::isfinite(v); });
+            rendered.store(sound ? rendered.load() + 1 : -1); // the only writer
         }
     });
-    // Until `blocks` are out; gives up, saying why, when the audio thread failed or after ten seconds.
-    const auto waitFor = [&](int blocks) -> std::string {
+    // Until `blocks` are out, the audio thread failed or ten seconds passed.
+    const auto waitFor = [&](int blocks) {
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        for (int r; (r = rendered.load()) < blocks; std::this_thread::yield()) {
-            if (r < 0) return "the audio thread failed";
-            if (std::chrono::steady_clock::now() > deadline) return "timed out";
-        }
-        return "";
+        while (rendered.load() >= 0 && rendered.load() < blocks &&
+               std::chrono::steady_clock::now() < deadline)
+            std::this_thread::yield();
+        return rendered.load() >= blocks;
     };
-    std::string waited = waitFor(1); // the writes overlap rendering: they start once the first block is out
-    for (int i = 0; waited.empty() && i < kWrites; ++i) {
+    bool ok = waitFor(1); // the writes overlap rendering: they start once the first block is out
+    for (int i = 0; ok && i < kWrites; ++i) {
         const auto& definition = allParameters()[i % kSlots];
         bridge.setParameter(definition.identifier, static_cast<float>(i % 101));
         (void)bridge.getParameter(definition.identifier);
     }
-    if (waited.empty()) waited = waitFor(rendered.load() + 50);
+    ok = ok && waitFor(rendered.load() + 50);
+    const int blocks = rendered.load();
     stop.store(true);
     audio.join();
-    ASSERT_EQ(audioError + waited, "");
+    ASSERT_TRUE(ok) << (blocks < 0 ? "the audio thread failed" : "timed out");
     for (int k = 0; k < kSlots; ++k) // the last write to each slot wins
         EXPECT_EQ(bridge.getParameter(allParameters()[k].identifier),
                   static_cast<float>(((kWrites - 1 - k) / kSlots * kSlots + k) % 101));

@@ -11,11 +11,6 @@
 namespace thraskvell::detail {
 namespace {
 
-bool sameResult(float a, float b) {
-    return std::bit_cast<std::uint32_t>(a) == std::bit_cast<std::uint32_t>(b) ||
-           (std::isnan(a) && std::isnan(b));
-}
-
 // The sound depends on the vector tanh agreeing with tanhf bit for bit. A full sweep takes minutes; here
 // every branch boundary is covered densely, the shaper's usual range finely and the rest by a stride.
 TEST(VectorTanh, MatchesLibraryTanhBitForBit) {
@@ -32,22 +27,17 @@ TEST(VectorTanh, MatchesLibraryTanhBitForBit) {
                                              std::bit_cast<float>((edge >= d ? edge - d : 0) | sign)});
     for (float x = -6.0f; x < 6.0f; x += 1.0f / 4096.0f)
         inputs.push_back(x);
-    inputs.resize(inputs.size() / 8 * 8 + 11, 0.5f); // a tail for the scalar remainder
+    inputs.resize(inputs.size() / 8 * 8); // then tails for the four-lane and the scalar remainder
+    inputs.insert(inputs.end(), {0.1f, -0.7f, 1.3f, 2.9f, -0.05f, 4.0f, 0.6f});
     std::vector<float> out(inputs.size());
     tanhArray(inputs.data(), out.data(), static_cast<int>(inputs.size()));
     int mismatches = 0;
     for (std::size_t i = 0; i < inputs.size(); ++i)
-        if (!sameResult(out[i], std::tanh(inputs[i])) && ++mismatches < 10)
+        if (std::bit_cast<std::uint32_t>(out[i]) != std::bit_cast<std::uint32_t>(std::tanh(inputs[i])) &&
+            !(std::isnan(out[i]) && std::isnan(inputs[i])) && ++mismatches < 10)
             ADD_FAILURE() << std::hexfloat << inputs[i] << " gives " << out[i] << ", tanhf "
                           << std::tanh(inputs[i]);
     EXPECT_EQ(mismatches, 0);
-    // The single-vector entry, with a non-finite lane among finite ones. Volatile: the compiler would
-    // fold tanh of a constant with its own, correctly rounded, arithmetic.
-    volatile float values[4] = {0.3f, inf, -2.5f, 1e-30f};
-    alignas(16) float lanes[4];
-    _mm_store_ps(lanes, tanh4(_mm_setr_ps(values[0], values[1], values[2], values[3])));
-    for (int l = 0; l < 4; ++l)
-        EXPECT_TRUE(sameResult(lanes[l], std::tanh(float(values[l])))) << l;
 }
 
 } // namespace
