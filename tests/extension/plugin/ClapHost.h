@@ -1,6 +1,5 @@
 // A minimal CLAP host over the headers DPF ships: loads a .clap, creates the plug-in, and drives
 // parameters, audio ports, processing and state. Shared by the host tests and the benchmark.
-//
 // Threads: main, except process(), which a real host calls on its audio thread.
 #pragma once
 
@@ -13,6 +12,8 @@
 #include "clap/plugin-factory.h"
 
 #include <dlfcn.h>
+
+#include <utility>
 
 namespace thraskvell::test {
 
@@ -34,15 +35,25 @@ struct ClapLibrary {
 class ClapInstance : public PluginAdapter {
 public:
     ClapInstance(const ClapLibrary& library, const char* id) {
-        const auto* factory = library.entry ? static_cast<const clap_plugin_factory_t*>(
-                                                  library.entry->get_factory(CLAP_PLUGIN_FACTORY_ID))
-                                            : nullptr;
+        const auto* factory = static_cast<const clap_plugin_factory_t*>(
+            library.entry ? library.entry->get_factory(CLAP_PLUGIN_FACTORY_ID) : nullptr);
         if (factory) _plugin = factory->create_plugin(factory, &_host, id);
-        if (_plugin && !_plugin->init(_plugin)) {
-            _plugin->destroy(_plugin);
-            _plugin = nullptr;
+        if (_plugin && !_plugin->init(_plugin)) _plugin->destroy(std::exchange(_plugin, nullptr));
+        if (!_plugin) return;
+        const clap_plugin_descriptor_t& about = *_plugin->desc;
+        identity = std::string(about.id) + " " + about.name + " by " + about.vendor + ":";
+        for (const char* const* feature = about.features; feature && *feature; ++feature)
+            identity.append(" ").append(*feature);
+        _channels = ports(true);
+        identity += "; " + std::to_string(_channels) + " in, " + std::to_string(ports(false)) + " out";
+        const auto* params = extension<clap_plugin_params_t>(CLAP_EXT_PARAMS);
+        for (std::uint32_t i = 0; i < params->count(_plugin); ++i) {
+            clap_param_info_t info{};
+            params->get_info(_plugin, i, &info);
+            parameters.push_back({info.name, "", info.min_value, info.max_value, info.default_value,
+                                  (info.flags & CLAP_PARAM_IS_AUTOMATABLE) != 0,
+                                  (info.flags & CLAP_PARAM_IS_STEPPED) != 0});
         }
-        if (_plugin) _channels = ports(true);
     }
     ~ClapInstance() override {
         if (!_plugin) return;
@@ -71,17 +82,20 @@ public:
         if (_eventCount < _events.size())
             _events[_eventCount++] = {header, id, nullptr, -1, -1, -1, -1, value};
     }
+    void setParameter(std::uint32_t index, float value) override { queueParameter(index, value); }
+    float parameterValue(std::uint32_t index) const override {
+        double value = -1.0;
+        extension<clap_plugin_params_t>(CLAP_EXT_PARAMS)->get_value(_plugin, index, &value);
+        return static_cast<float>(value);
+    }
 
     // One block: in and out hold the channel pointers of one port each.
     bool process(float** in, float** out, std::uint32_t channels, std::uint32_t frames) {
         clap_audio_buffer_t input{in, nullptr, channels, 0, 0}, output{out, nullptr, channels, 0, 0};
         const clap_input_events_t events{
-            this,
-            [](const clap_input_events_t* list) {
-                return static_cast<ClapInstance*>(list->ctx)->_eventCount;
-            },
+            this, [](const clap_input_events_t* list) { return of(list)._eventCount; },
             [](const clap_input_events_t* list, std::uint32_t i) -> const clap_event_header_t* {
-                return &static_cast<ClapInstance*>(list->ctx)->_events[i].header;
+                return &of(list)._events[i].header;
             }};
         const clap_output_events_t ignored{
             nullptr, [](const clap_output_events_t*, const clap_event_header_t*) { return true; }};
@@ -90,50 +104,23 @@ public:
         _eventCount = 0;
         return ok;
     }
+    bool process(float** in, float** out, std::uint32_t n) override { return process(in, out, _channels, n); }
 
-    std::string identity() const override {
-        std::string line =
-            std::string(_plugin->desc->id) + " " + _plugin->desc->name + " by " + _plugin->desc->vendor + ":";
-        for (const char* const* feature = _plugin->desc->features; feature && *feature; ++feature)
-            line.append(" ").append(*feature);
-        return line + "; " + std::to_string(ports(true)) + " in, " + std::to_string(ports(false)) + " out";
-    }
-    std::vector<HostParameter> parameters() const override {
-        std::vector<HostParameter> result;
-        const auto* params = extension<clap_plugin_params_t>(CLAP_EXT_PARAMS);
-        for (std::uint32_t i = 0; i < params->count(_plugin); ++i) {
-            clap_param_info_t info{};
-            params->get_info(_plugin, i, &info);
-            result.push_back({info.name, "", info.min_value, info.max_value, info.default_value,
-                              (info.flags & CLAP_PARAM_IS_AUTOMATABLE) != 0,
-                              (info.flags & CLAP_PARAM_IS_STEPPED) != 0});
-        }
-        return result;
-    }
-    void setParameter(std::uint32_t index, float value) override { queueParameter(index, value); }
-    float parameterValue(std::uint32_t index) const override {
-        double value = -1.0;
-        extension<clap_plugin_params_t>(CLAP_EXT_PARAMS)->get_value(_plugin, index, &value);
-        return static_cast<float>(value);
-    }
-    bool process(float** in, float** out, std::uint32_t frames) override {
-        return process(in, out, _channels, frames);
-    }
     std::string saveState() override {
         std::string bytes;
         const clap_ostream_t stream{
-            &bytes, [](const clap_ostream_t* s, const void* buffer, std::uint64_t size) {
-                static_cast<std::string*>(s->ctx)->append(static_cast<const char*>(buffer), size);
+            &bytes, [](const clap_ostream_t* s, const void* data, std::uint64_t size) {
+                static_cast<std::string*>(s->ctx)->append(static_cast<const char*>(data), size);
                 return static_cast<std::int64_t>(size);
             }};
         return extension<clap_plugin_state_t>(CLAP_EXT_STATE)->save(_plugin, &stream) ? bytes : "";
     }
     bool restoreState(const std::string& bytes) override {
         std::string_view rest = bytes;
-        const clap_istream_t stream{&rest, [](const clap_istream_t* s, void* buffer, std::uint64_t size) {
-                                        auto* r = static_cast<std::string_view*>(s->ctx);
-                                        const std::size_t n = r->copy(static_cast<char*>(buffer), size);
-                                        r->remove_prefix(n);
+        const clap_istream_t stream{&rest, [](const clap_istream_t* s, void* data, std::uint64_t size) {
+                                        auto& rest = *static_cast<std::string_view*>(s->ctx);
+                                        const std::size_t n = rest.copy(static_cast<char*>(data), size);
+                                        rest.remove_prefix(n);
                                         return static_cast<std::int64_t>(n);
                                     }};
         return extension<clap_plugin_state_t>(CLAP_EXT_STATE)->load(_plugin, &stream);
@@ -150,6 +137,7 @@ private:
                                                                                          : 0;
     }
 
+    static ClapInstance& of(const clap_input_events_t* l) { return *static_cast<ClapInstance*>(l->ctx); }
     static const void* noExtension(const clap_host_t*, const char*) { return nullptr; }
     static void ignore(const clap_host_t*) {}
 

@@ -1,10 +1,13 @@
-// What every plug-in format must keep, through each format's own host path (lilv for LV2, the CLAP
-// entry) for both variants: it identifies itself as projects remember it, sounds exactly like the
-// bridge whatever the blocks, automation and re-activations, without allocating, and saved state
-// brings a fresh instance back. VST3 is DPF's same wrapper: a host's scan finds its class id.
+// What every plug-in format must keep, through each format's own host path (lilv, the CLAP entry, the
+// VST3 factory) for both variants: it identifies itself as projects remember it, sounds exactly like the
+// bridge whatever the blocks, automation and re-activations, without allocating, and saved state brings a
+// fresh instance back. Then one instance under a host's threads: all of it runs under ThreadSanitizer.
 #include "tests/extension/plugin/ClapHost.h"
 #include "tests/support/AllocationCounter.h"
 
+#include "travesty/audio_processor.h"
+#include "travesty/component.h"
+#include "travesty/edit_controller.h"
 #include "travesty/factory.h"
 
 #include <lilv/lilv.h>
@@ -12,170 +15,139 @@
 #include <lv2/buf-size/buf-size.h>
 #include <lv2/options/options.h>
 #include <lv2/port-props/port-props.h>
-#include <lv2/urid/urid.h>
 #include <lv2/worker/worker.h>
 
 #include <gtest/gtest.h>
 
-#include <dlfcn.h>
-
+#include <atomic>
 #include <bit>
+#include <chrono>
 #include <cstdio>
 #include <deque>
+#include <map>
+#include <thread>
 #include <tuple>
 
 namespace thraskvell::test {
 namespace {
 
-// The LV2 bundles through lilv, the library real LV2 hosts use. The host owns every control port's
-// value, as LV2 hosts do, instantiates afresh for each rate and block size, and keeps the state lilv
-// writes as Turtle text in its projects.
+template <class T> using Owned = std::unique_ptr<T, void (*)(T*)>;
+
+// The LV2 bundles through lilv, as LV2 hosts load them: the host owns the control ports' values,
+// instantiates afresh for each rate and block size, and keeps lilv's Turtle state in its projects.
 class Lv2Adapter final : public PluginAdapter {
 public:
-    explicit Lv2Adapter(const PluginVariant& variant) : _world(lilv_world_new()) {
-        LilvNode* bundle = lilv_new_file_uri(_world, nullptr, variant.lv2Bundle);
-        LilvNode* uri = lilv_new_uri(_world, variant.lv2Uri);
-        lilv_world_load_bundle(_world, bundle);
-        _plugin = lilv_plugins_get_by_uri(lilv_world_get_all_plugins(_world), uri);
-        lilv_node_free(uri);
-        lilv_node_free(bundle);
-        const std::uint32_t ports = _plugin ? lilv_plugin_get_num_ports(_plugin) : 0;
-        _min.resize(ports), _max.resize(ports), _default.resize(ports);
-        if (_plugin) lilv_plugin_get_port_ranges_float(_plugin, _min.data(), _max.data(), _default.data());
+    explicit Lv2Adapter(const PluginVariant& variant) {
+        const auto bundle = own(lilv_new_file_uri(_world.get(), nullptr, variant.lv2Bundle)),
+                   uri = own(lilv_new_uri(_world.get(), variant.lv2Uri));
+        lilv_world_load_bundle(_world.get(), bundle.get());
+        if (!(_plugin = lilv_plugins_get_by_uri(lilv_world_get_all_plugins(_world.get()), uri.get()))) return;
+        const std::uint32_t ports = lilv_plugin_get_num_ports(_plugin);
+        std::vector<float> min(ports), max(ports), init(ports);
+        lilv_plugin_get_port_ranges_float(_plugin, min.data(), max.data(), init.data());
         for (std::uint32_t i = 0; i < ports; ++i) {
             const bool input = is(i, LV2_CORE__InputPort);
             if (is(i, LV2_CORE__AudioPort)) (input ? _audioIn : _audioOut).push_back(i);
-            if (is(i, LV2_CORE__ControlPort) && input) {
-                _controls.emplace_back(i, _default[i]);
-                _symbols.emplace_back(lilv_node_as_string(lilv_port_get_symbol(_plugin, port(i))));
-            }
             if (is(i, LV2_ATOM__AtomPort)) (input ? _eventsInPort : _eventsOutPort) = i;
+            if (!input || !is(i, LV2_CORE__ControlPort)) continue;
+            const auto name = own(lilv_port_get_name(_plugin, port(i)));
+            const char* symbol = lilv_node_as_string(lilv_port_get_symbol(_plugin, port(i)));
+            parameters.push_back({lilv_node_as_string(name.get()), symbol, min[i], max[i], init[i],
+                                  !is(i, LV2_PORT_PROPS__notAutomatic, true),
+                                  is(i, LV2_CORE__integer, true) || is(i, LV2_CORE__toggled, true)});
+            _controls.emplace_back(i, &(_values[symbol] = init[i]));
         }
-    }
-    ~Lv2Adapter() override {
-        release();
-        lilv_world_free(_world);
+        const auto name = own(lilv_plugin_get_name(_plugin));
+        identity = std::string(lilv_node_as_uri(lilv_plugin_get_uri(_plugin))) + " " +
+                   lilv_node_as_string(name.get()) + "; " + std::to_string(_audioIn.size()) + " in, " +
+                   std::to_string(_audioOut.size()) + " out";
     }
 
-    std::string identity() const override {
-        LilvNode* name = lilv_plugin_get_name(_plugin);
-        const std::string line = std::string(lilv_node_as_uri(lilv_plugin_get_uri(_plugin))) + " " +
-                                 lilv_node_as_string(name) + "; " + std::to_string(_audioIn.size()) +
-                                 " in, " + std::to_string(_audioOut.size()) + " out";
-        lilv_node_free(name);
-        return line;
-    }
-    std::vector<HostParameter> parameters() const override {
-        std::vector<HostParameter> result;
-        for (std::size_t k = 0; k < _controls.size(); ++k) {
-            const std::uint32_t i = _controls[k].first;
-            LilvNode* name = lilv_port_get_name(_plugin, port(i));
-            result.push_back({lilv_node_as_string(name), _symbols[k], _min[i], _max[i], _default[i],
-                              !is(i, LV2_PORT_PROPS__notAutomatic, true),
-                              is(i, LV2_CORE__integer, true) || is(i, LV2_CORE__toggled, true)});
-            lilv_node_free(name);
-        }
-        return result;
-    }
-
-    // LV2 fixes the rate and block lengths at instantiation: the plug-in prepares for the nominal
-    // length, while the host may send up to four times as much, as some hosts do.
+    // Rate and block lengths are fixed at instantiation; the maximum is the longest block sent.
     bool reinstantiates() const override { return true; }
     bool activate(double rate, std::uint32_t maxBlock) override {
-        release();
-        _blocks = {static_cast<std::int32_t>(maxBlock), 4 * static_cast<std::int32_t>(maxBlock)};
-        _sequence = map(LV2_ATOM__Sequence);
-        const LV2_URID integer = map(LV2_ATOM__Int);
+        _instance.reset();
+        _blocks = {std::int32_t(maxBlock), std::int32_t(longestBlock(maxBlock))};
         LV2_Options_Option options[] = {{LV2_OPTIONS_INSTANCE, 0, map(LV2_BUF_SIZE__nominalBlockLength),
-                                         sizeof(std::int32_t), integer, &_blocks[0]},
+                                         sizeof(std::int32_t), map(LV2_ATOM__Int), &_blocks[0]},
                                         {LV2_OPTIONS_INSTANCE, 0, map(LV2_BUF_SIZE__maxBlockLength),
-                                         sizeof(std::int32_t), integer, &_blocks[1]},
-                                        {LV2_OPTIONS_INSTANCE, 0, 0, 0, 0, nullptr}};
+                                         sizeof(std::int32_t), map(LV2_ATOM__Int), &_blocks[1]},
+                                        {}};
         const LV2_Feature mapping{LV2_URID__map, &_map}, optionsFeature{LV2_OPTIONS__options, options},
             worker{LV2_WORKER__schedule, &_worker};
         const LV2_Feature* features[] = {&mapping, &optionsFeature, &worker, nullptr};
-        if (!(_instance = lilv_plugin_instantiate(_plugin, rate, features))) return false;
-        for (auto& [index, value] : _controls)
-            lilv_instance_connect_port(_instance, index, &value);
-        lilv_instance_connect_port(_instance, _eventsInPort, _eventsIn.data());
-        lilv_instance_connect_port(_instance, _eventsOutPort, _eventsOut.data());
-        lilv_instance_activate(_instance);
+        _instance.reset(lilv_plugin_instantiate(_plugin, rate, features));
+        if (!_instance) return false;
+        for (const auto& [index, value] : _controls)
+            lilv_instance_connect_port(_instance.get(), index, value);
+        lilv_instance_connect_port(_instance.get(), _eventsInPort, _eventsIn.data());
+        lilv_instance_connect_port(_instance.get(), _eventsOutPort, _eventsOut.data());
+        lilv_instance_activate(_instance.get());
         return true;
     }
-    void setParameter(std::uint32_t index, float value) override { _controls[index].second = value; }
-    float parameterValue(std::uint32_t index) const override { return _controls[index].second; }
+    void setParameter(std::uint32_t index, float value) override { *_controls[index].second = value; }
+    float parameterValue(std::uint32_t index) const override { return *_controls[index].second; }
     bool process(float** in, float** out, std::uint32_t frames) override {
         for (std::size_t c = 0; c < _audioIn.size(); ++c) {
-            lilv_instance_connect_port(_instance, _audioIn[c], in[c]);
-            lilv_instance_connect_port(_instance, _audioOut[c], out[c]);
+            lilv_instance_connect_port(_instance.get(), _audioIn[c], in[c]);
+            lilv_instance_connect_port(_instance.get(), _audioOut[c], out[c]);
         }
-        auto* events = reinterpret_cast<LV2_Atom_Sequence*>(_eventsIn.data());
-        events->atom = {sizeof(LV2_Atom_Sequence_Body), _sequence};
-        events->body = {0, 0};
+        *reinterpret_cast<LV2_Atom_Sequence*>(_eventsIn.data()) = {
+            {sizeof(LV2_Atom_Sequence_Body), map(LV2_ATOM__Sequence)}, {0, 0}};
         reinterpret_cast<LV2_Atom*>(_eventsOut.data())->size = sizeof _eventsOut - sizeof(LV2_Atom);
-        lilv_instance_run(_instance, frames);
+        lilv_instance_run(_instance.get(), frames);
         return true;
     }
 
     std::string saveState() override {
-        LilvState* state = lilv_state_new_from_instance(
-            _plugin, _instance, &_map, nullptr, nullptr, nullptr, nullptr,
-            [](const char* symbol, void* self, std::uint32_t* size, std::uint32_t* type) -> const void* {
-                *size = sizeof(float);
-                *type = static_cast<Lv2Adapter*>(self)->map(LV2_ATOM__Float);
-                return static_cast<Lv2Adapter*>(self)->control(symbol);
-            },
-            this, 0, nullptr);
-        char* text =
-            lilv_state_to_string(_world, &_map, &_unmap, state, "urn:thraskvell:test:state", nullptr);
-        const std::string turtle = text ? text : "";
-        lilv_free(text);
-        lilv_state_free(state);
-        return turtle;
+        const Owned<LilvState> state{
+            lilv_state_new_from_instance(
+                _plugin, _instance.get(), &_map, nullptr, nullptr, nullptr, nullptr,
+                [](const char* symbol, void* self, std::uint32_t* size, std::uint32_t* type) -> const void* {
+                    *size = sizeof(float);
+                    *type = static_cast<Lv2Adapter*>(self)->map(LV2_ATOM__Float);
+                    return &static_cast<Lv2Adapter*>(self)->_values.find(symbol)->second;
+                },
+                this, 0, nullptr),
+            lilv_state_free};
+        const Owned<char> text{lilv_state_to_string(_world.get(), &_map, &_unmap, state.get(),
+                                                    "urn:thraskvell:test:state", nullptr),
+                               [](char* text) { lilv_free(text); }};
+        return text ? text.get() : "";
     }
     bool restoreState(const std::string& turtle) override {
-        LilvState* state = lilv_state_new_from_string(_world, &_map, turtle.c_str());
-        if (!state) return false;
-        lilv_state_restore(
-            state, _instance,
-            [](const char* symbol, void* self, const void* value, std::uint32_t, std::uint32_t) {
-                *static_cast<Lv2Adapter*>(self)->control(symbol) = *static_cast<const float*>(value);
-            },
-            this, 0, nullptr);
-        lilv_state_free(state);
-        return true;
+        const Owned<LilvState> state{lilv_state_new_from_string(_world.get(), &_map, turtle.c_str()),
+                                     lilv_state_free};
+        if (state)
+            lilv_state_restore(
+                state.get(), _instance.get(),
+                [](const char* symbol, void* self, const void* value, std::uint32_t, std::uint32_t) {
+                    static_cast<Lv2Adapter*>(self)->_values[symbol] = *static_cast<const float*>(value);
+                },
+                this, 0, nullptr);
+        return state != nullptr;
     }
 
 private:
     LV2_URID map(const char* uri) {
         auto found = std::find(_uris.begin(), _uris.end(), uri);
         if (found == _uris.end()) found = _uris.emplace(found, uri);
-        return static_cast<LV2_URID>(found - _uris.begin() + 1);
+        return LV2_URID(found - _uris.begin() + 1);
     }
     // Whether the port is of the type, or has the property, that the URI names.
     bool is(std::uint32_t index, const char* uri, bool property = false) const {
-        LilvNode* node = lilv_new_uri(_world, uri);
-        const bool result = property ? lilv_port_has_property(_plugin, port(index), node)
-                                     : lilv_port_is_a(_plugin, port(index), node);
-        lilv_node_free(node);
-        return result;
+        const auto node = own(lilv_new_uri(_world.get(), uri));
+        return (property ? lilv_port_has_property : lilv_port_is_a)(_plugin, port(index), node.get());
     }
-    float* control(const char* symbol) {
-        for (std::size_t k = 0; k < _controls.size(); ++k)
-            if (_symbols[k] == symbol) return &_controls[k].second;
-        return &_unknown;
-    }
+    static Owned<LilvNode> own(LilvNode* node) { return {node, lilv_node_free}; }
     const LilvPort* port(std::uint32_t index) const { return lilv_plugin_get_port_by_index(_plugin, index); }
-    void release() {
-        if (!_instance) return;
-        lilv_instance_deactivate(_instance);
-        lilv_instance_free(_instance);
-        _instance = nullptr;
-    }
 
-    LilvWorld* _world;
+    const Owned<LilvWorld> _world{lilv_world_new(), lilv_world_free};
     const LilvPlugin* _plugin = nullptr;
-    LilvInstance* _instance = nullptr;
+    Owned<LilvInstance> _instance{nullptr, [](LilvInstance* instance) {
+                                      lilv_instance_deactivate(instance);
+                                      lilv_instance_free(instance);
+                                  }};
     std::deque<std::string> _uris; // URID - 1; a deque keeps unmapped strings in place
     LV2_URID_Map _map{this, [](LV2_URID_Map_Handle self, const char* uri) {
                           return static_cast<Lv2Adapter*>(self)->map(uri);
@@ -184,166 +156,298 @@ private:
                               const auto& uris = static_cast<Lv2Adapter*>(self)->_uris;
                               return urid > 0 && urid <= uris.size() ? uris[urid - 1].c_str() : nullptr;
                           }};
-    LV2_Worker_Schedule _worker{nullptr, [](LV2_Worker_Schedule_Handle, std::uint32_t, const void*) {
-                                    return LV2_WORKER_ERR_NO_SPACE;
-                                }};
-    LV2_URID _sequence = 0;
-    float _unknown = 0.0f;
-    std::array<std::int32_t, 2> _blocks{};   // nominal, maximum
-    std::vector<float> _min, _max, _default; // by port index
+    LV2_Worker_Schedule _worker{};         // required, but DPF schedules work only for an editor's messages
+    std::array<std::int32_t, 2> _blocks{}; // nominal, maximum
     std::vector<std::uint32_t> _audioIn, _audioOut;
-    std::vector<std::pair<std::uint32_t, float>> _controls; // port index, value, in address order
-    std::vector<std::string> _symbols;                      // of the controls
+    std::map<std::string, float, std::less<>> _values;       // by symbol: the host's, as saved
+    std::vector<std::pair<std::uint32_t, float*>> _controls; // port index, value, in address order
     std::uint32_t _eventsInPort = 0, _eventsOutPort = 0;
     std::array<std::uint64_t, 128> _eventsIn{}, _eventsOut{}; // 8-byte aligned, as atoms require
 };
 
-std::unique_ptr<PluginAdapter> makeLv2Adapter(const PluginVariant& variant) {
-    auto adapter = std::make_unique<Lv2Adapter>(variant);
-    return adapter->parameters().empty() ? nullptr : std::move(adapter);
-}
+struct ClapAdapter : ClapLibrary, ClapInstance {
+    explicit ClapAdapter(const PluginVariant& v) : ClapLibrary(v.clapPath), ClapInstance(*this, v.clapId) {}
+};
 
-std::unique_ptr<PluginAdapter> makeClapAdapter(const PluginVariant& variant) {
-    struct Owning : ClapLibrary, ClapInstance {
-        explicit Owning(const PluginVariant& v) : ClapLibrary(v.clapPath), ClapInstance(*this, v.clapId) {}
+// Host objects as travesty lays them out: a pointer to a table of v3_funknown's three entries and the
+// interface's own, then the object's data. DPF never queries or counts the host's objects.
+template <class Interface, class Data> struct HostObject {
+    struct Table {
+        v3_funknown unknown;
+        Interface methods;
     };
-    auto adapter = std::make_unique<Owning>(variant);
-    return adapter->plugin() ? std::move(adapter) : nullptr;
+    const Table* table;
+    Data data;
+    Interface** object() { return reinterpret_cast<Interface**>(this); }
+    static Data& of(void* self) { return static_cast<HostObject*>(self)->data; }
+};
+
+// The state chunk and how much of it was read: DPF writes at the end and reads front to back.
+using Vst3Stream = HostObject<v3_bstream, std::pair<std::string, std::size_t>>;
+constexpr Vst3Stream::Table kStream{
+    {},
+    {[](void* self, void* data, std::int32_t size, std::int32_t* done) {
+         auto& [bytes, read] = Vst3Stream::of(self);
+         read +=
+             std::size_t(*done = std::int32_t(bytes.copy(static_cast<char*>(data), std::size_t(size), read)));
+         return v3_result{V3_OK};
+     },
+     [](void* self, void* data, std::int32_t size, std::int32_t* done) {
+         Vst3Stream::of(self).first.append(static_cast<const char*>(data), std::size_t(*done = size));
+         return v3_result{V3_OK};
+     },
+     nullptr, nullptr}};
+
+// The parameter changes of one process call, one point each at the first frame, in fixed storage.
+using Vst3Queue = HostObject<v3_param_value_queue, std::pair<v3_param_id, double>>;
+using Vst3Changes =
+    HostObject<v3_param_changes, std::pair<std::int32_t, std::array<Vst3Queue, 2 * kParameterCount>>>;
+constexpr Vst3Queue::Table kQueue{{},
+                                  {[](void* self) { return Vst3Queue::of(self).first; },
+                                   [](void*) { return std::int32_t{1}; },
+                                   [](void* self, std::int32_t, std::int32_t* offset, double* value) {
+                                       *offset = 0;
+                                       *value = Vst3Queue::of(self).second;
+                                       return v3_result{V3_OK};
+                                   },
+                                   nullptr}};
+constexpr Vst3Changes::Table kChanges{
+    {},
+    {[](void* self) { return Vst3Changes::of(self).first; },
+     [](void* self, std::int32_t i) { return Vst3Changes::of(self).second[std::size_t(i)].object(); },
+     [](void*, v3_param_id*, std::int32_t*) -> v3_param_value_queue** { return nullptr; }}};
+
+// VST3 through DPF's travesty headers, as hosts drive it: the factory's first class, the effect, whose
+// component DPF makes the processor and controller too; parameters travel normalised in process calls.
+class Vst3Adapter final : public PluginAdapter {
+public:
+    explicit Vst3Adapter(const PluginVariant& variant) : _channels(std::int32_t(variant.channels)) {
+        // The module stays loaded, as hosts keep it, but is entered only for the scan.
+        void* module = dlopen(variant.vst3Path, RTLD_NOW | RTLD_LOCAL);
+        const auto symbol = [&](const char* name) { return module ? dlsym(module, name) : nullptr; };
+        const auto enter = reinterpret_cast<bool (*)(void*)>(symbol("ModuleEntry"));
+        const auto get = reinterpret_cast<v3_plugin_factory** (*)()>(symbol("GetPluginFactory"));
+        v3_plugin_factory** factory = enter && get && enter(module) ? get() : nullptr;
+        v3_factory_info about{};
+        v3_class_info effect{};
+        if (factory && v3_cpp_obj(factory)->get_factory_info(factory, &about) == V3_OK &&
+            v3_cpp_obj(factory)->get_class_info(factory, 0, &effect) == V3_OK)
+            v3_cpp_obj(factory)->create_instance(factory, effect.class_id, v3_component_iid,
+                                                 reinterpret_cast<void**>(&_component));
+        char hex[3];
+        for (const std::uint8_t byte : effect.class_id)
+            identity.append(hex, std::snprintf(hex, sizeof hex, "%02X", byte));
+        identity += std::string(" ") + effect.category + ": " + effect.name + " by " + about.vendor;
+        if (factory) {
+            v3_cpp_obj_unref(factory);
+            reinterpret_cast<bool (*)()>(symbol("ModuleExit"))();
+        }
+        if (!_component || v3_cpp_obj_initialize(_component, nullptr) != V3_OK ||
+            v3_cpp_obj_query_interface(_component, v3_audio_processor_iid, &_processor) != V3_OK ||
+            v3_cpp_obj_query_interface(_component, v3_edit_controller_iid, &_controller) != V3_OK)
+            return;
+        for (std::int32_t i = 0; i < v3_cpp_obj(_controller)->get_parameter_count(_controller); ++i) {
+            v3_param_info info{};
+            v3_cpp_obj(_controller)->get_parameter_info(_controller, i, &info);
+            const auto end = std::find(std::begin(info.title), std::end(info.title), 0);
+            parameters.push_back({std::string(std::begin(info.title), end), "", plain(info.param_id, 0.0),
+                                  plain(info.param_id, 1.0),
+                                  plain(info.param_id, info.default_normalised_value),
+                                  (info.flags & V3_PARAM_CAN_AUTOMATE) != 0, info.step_count != 0});
+        }
+    }
+    ~Vst3Adapter() override {
+        if (_processor) stop();
+        if (_processor) v3_cpp_obj_unref(_processor);
+        if (_controller) v3_cpp_obj_unref(_controller);
+        if (_component) {
+            v3_cpp_obj_terminate(_component);
+            v3_cpp_obj_unref(_component);
+        }
+    }
+
+    // DPF's VST3 wrapper sizes its buffers to the prepared maximum, as VST3 allows.
+    std::uint32_t longestBlock(std::uint32_t maxBlock) const override { return maxBlock; }
+    bool activate(double rate, std::uint32_t maxBlock) override {
+        stop();
+        v3_process_setup setup{V3_REALTIME, V3_SAMPLE_32, std::int32_t(maxBlock), rate};
+        return v3_cpp_obj(_processor)->setup_processing(_processor, &setup) == V3_OK &&
+               v3_cpp_obj(_component)->set_active(_component, true) == V3_OK &&
+               v3_cpp_obj(_processor)->set_processing(_processor, true) == V3_OK;
+    }
+    void setParameter(std::uint32_t index, float value) override {
+        auto& [count, queues] = _changes.data;
+        const double normalised =
+            v3_cpp_obj(_controller)->plain_parameter_to_normalised(_controller, index, value);
+        if (count < std::int32_t(queues.size()))
+            queues[std::size_t(count++)] = {&kQueue, {index, normalised}};
+    }
+    float parameterValue(std::uint32_t index) const override {
+        return float(plain(index, v3_cpp_obj(_controller)->get_parameter_normalised(_controller, index)));
+    }
+    bool process(float** in, float** out, std::uint32_t frames) override {
+        v3_audio_bus_buffers buses[2] = {{_channels, 0, {in}}, {_channels, 0, {out}}};
+        // The effect has no output parameters: the same list takes nothing back.
+        v3_process_data data{
+            V3_REALTIME, V3_SAMPLE_32,      std::int32_t(frames), 1,       1,       &buses[0],
+            &buses[1],   _changes.object(), _changes.object(),    nullptr, nullptr, nullptr};
+        const bool ok = v3_cpp_obj(_processor)->process(_processor, &data) == V3_OK;
+        _changes.data.first = 0;
+        return ok;
+    }
+    std::string saveState() override {
+        Vst3Stream stream{&kStream, {}};
+        return v3_cpp_obj(_component)->get_state(_component, stream.object()) == V3_OK ? stream.data.first
+                                                                                       : "";
+    }
+    // DPF's controller is the component itself, so the component's state reaches both.
+    bool restoreState(const std::string& bytes) override {
+        Vst3Stream stream{&kStream, {bytes, 0}};
+        return v3_cpp_obj(_component)->set_state(_component, stream.object()) == V3_OK;
+    }
+
+private:
+    double plain(v3_param_id id, double normalised) const {
+        return v3_cpp_obj(_controller)->normalised_parameter_to_plain(_controller, id, normalised);
+    }
+    // DPF ignores stopping what has not started, which a host would not ask.
+    void stop() {
+        v3_cpp_obj(_processor)->set_processing(_processor, false);
+        v3_cpp_obj(_component)->set_active(_component, false);
+    }
+
+    std::int32_t _channels;
+    v3_component** _component = nullptr;
+    v3_audio_processor** _processor = nullptr;
+    v3_edit_controller** _controller = nullptr;
+    Vst3Changes _changes{&kChanges, {}};
+};
+
+// A plug-in that shows a host no parameters did not load.
+template <class Adapter> std::unique_ptr<PluginAdapter> load(const PluginVariant& variant) {
+    auto adapter = std::make_unique<Adapter>(variant);
+    return adapter->parameters.empty() ? nullptr : std::move(adapter);
 }
 
 struct Subject {
-    const char* name;
+    const char* format;
     std::unique_ptr<PluginAdapter> (*load)(const PluginVariant&);
-    const PluginVariant* variant;
+    const PluginVariant& variant;
     const char* identity; // hosts store these ids in every project: published, golden values
 };
 
 const Subject kSubjects[] = {
-    {"lv2_mono", makeLv2Adapter, &kVariants[0], "urn:thraskvell:fuzz:mono Thrask Vell Mono; 1 in, 1 out"},
-    {"lv2_stereo", makeLv2Adapter, &kVariants[1],
-     "urn:thraskvell:fuzz:stereo Thrask Vell Stereo; 2 in, 2 out"},
-    {"clap_mono", makeClapAdapter, &kVariants[0],
+    {"lv2", load<Lv2Adapter>, kVariants[0], "urn:thraskvell:fuzz:mono Thrask Vell Mono; 1 in, 1 out"},
+    {"lv2", load<Lv2Adapter>, kVariants[1], "urn:thraskvell:fuzz:stereo Thrask Vell Stereo; 2 in, 2 out"},
+    {"clap", load<ClapAdapter>, kVariants[0],
      "org.thraskvell.fuzz.mono Thrask Vell Mono by Thrask Vell: audio-effect distortion mono; 1 in, 1 out"},
-    {"clap_stereo", makeClapAdapter, &kVariants[1],
+    {"clap", load<ClapAdapter>, kVariants[1],
      "org.thraskvell.fuzz.stereo Thrask Vell Stereo by Thrask Vell: audio-effect distortion stereo; 2 in, 2 "
      "out"},
+    {"vst3", load<Vst3Adapter>, kVariants[0],
+     "2046504473616C636D66565400000000 Audio Module Class: Thrask Vell Mono by Thrask Vell"},
+    {"vst3", load<Vst3Adapter>, kVariants[1],
+     "2046504473616C637366565400000000 Audio Module Class: Thrask Vell Stereo by Thrask Vell"},
 };
 
-// The plug-in and a bridge fed the same signal, host blocks and parameter changes, the bridge's render
-// block called with host blocks split into chunks of at most the prepared maximum, as the plug-in's
-// unit does. What the plug-in's process calls allocate is counted.
+// The plug-in and a bridge fed the same signal, host blocks and parameter changes; the reference starts
+// at the defaults the plug-in declares. What the plug-in's process calls allocate is counted.
 struct Duet {
     Duet(PluginAdapter& p, std::uint32_t c)
-        : plugin(p), channels(c), input(testSignal(c, 40000)), hostInput(input),
+        : plugin(p), channels(c), input(testSignal(c, 40000)),
           output(c, std::vector<float>(input[0].size(), -7.0f)), expected(output) {
-        for (const auto& definition : allParameters())
-            settings[definition.address] = definition.defaultValue;
+        for (std::size_t i = 0; i < kParameterCount; ++i)
+            settings[i] = float(plugin.parameters[i].defaultValue);
     }
 
     bool activate(double rate, std::uint32_t maxBlock) {
         // A new instance has a new bridge: the reference starts afresh at the same settings.
         if (plugin.reinstantiates() || !bridge) {
             bridge = std::make_unique<DSPBridge>();
-            render = bridge->internalRenderBlock();
             for (const auto& definition : allParameters())
                 bridge->setParameter(definition.identifier, settings[definition.address]);
         }
-        maxFrames = maxBlock;
         return plugin.activate(rate, maxBlock) && bridge->prepare(int(maxBlock), rate, int(channels));
     }
+    // A host sends a switch, a toggle, only one of its ends.
     void set(std::uint32_t index, float value) {
+        if (isSwitchParameter(index)) value = value > 50.0f ? 100.0f : 0.0f;
         plugin.setParameter(index, value);
-        bridge->setParameter(allParameters()[index].identifier, value);
-        settings[index] = value;
+        bridge->setParameter(allParameters()[index].identifier, settings[index] = value);
     }
+    // The bridge plays in place, whole host blocks: its kernel takes any length.
     void play(std::uint32_t block) {
         ASSERT_LE(position + block, input[0].size());
         float *in[2] = {}, *out[2] = {};
-        AudioBufferList list{};
-        list.mNumberBuffers = channels;
+        AudioBufferList list{channels, {}};
         for (std::size_t c = 0; c < channels; ++c) {
-            in[c] = hostInput[c].data() + position;
+            in[c] = input[c].data() + position;
             out[c] = output[c].data() + position;
-            std::copy_n(input[c].data() + position, block, expected[c].data() + position);
+            list.mBuffers[c].mData = expected[c].data() + position;
+            std::copy_n(in[c], block, list.mBuffers[c].mData);
         }
         const AllocationScope scope;
         EXPECT_TRUE(plugin.process(in, out, block));
         allocations += scope.allocations();
-        // The bridge plays in place.
-        for (std::uint32_t done = 0, chunk; done < block; done += chunk) {
-            chunk = std::min(block - done, maxFrames);
-            for (std::size_t c = 0; c < channels; ++c)
-                list.mBuffers[c].mData = expected[c].data() + position + done;
-            AudioUnitRenderActionFlags flags = 0;
-            const AudioTimeStamp stamp{};
-            render(&flags, &stamp, chunk, 0, &list, nullptr, nullptr);
-        }
+        bridge->processBufferList(&list, int(block));
         position += block;
     }
     // Bit for bit over everything played so far.
     ::testing::AssertionResult same() const {
-        const auto bits = [](float x) { return std::bit_cast<std::uint32_t>(x); };
-        for (std::size_t c = 0; c < channels; ++c) {
-            const auto [got, want] = std::ranges::mismatch(output[c], expected[c], {}, bits, bits);
-            if (got != output[c].end())
-                return ::testing::AssertionFailure()
-                       << "channel " << c << " frame " << got - output[c].begin() << ": " << *got
-                       << " instead of " << *want;
-        }
+        for (std::size_t c = 0; c < channels; ++c)
+            for (std::size_t n = 0; n < position; ++n)
+                if (std::bit_cast<std::uint32_t>(output[c][n]) !=
+                    std::bit_cast<std::uint32_t>(expected[c][n]))
+                    return ::testing::AssertionFailure() << "channel " << c << " frame " << n << ": "
+                                                         << output[c][n] << " instead of " << expected[c][n];
         return position ? ::testing::AssertionSuccess() : ::testing::AssertionFailure() << "nothing played";
     }
 
     PluginAdapter& plugin;
-    std::uint32_t channels, maxFrames = 0;
-    Channels input, hostInput, output, expected;
+    std::uint32_t channels;
     Settings settings;
+    Channels input, output, expected;
     std::unique_ptr<DSPBridge> bridge;
-    AUInternalRenderBlock render;
     std::size_t allocations = 0, position = 0;
 };
 
 class PluginContract : public ::testing::TestWithParam<Subject> {
 protected:
-    void SetUp() override { ASSERT_NE(plugin, nullptr) << GetParam().name; }
-    std::unique_ptr<PluginAdapter> load() const { return GetParam().load(*GetParam().variant); }
+    void SetUp() override { ASSERT_EQ(plugin ? plugin->parameters.size() : 0, kParameterCount); }
+    std::unique_ptr<PluginAdapter> load() const { return GetParam().load(GetParam().variant); }
+    std::uint32_t channels() const { return GetParam().variant.channels; }
     std::unique_ptr<PluginAdapter> plugin = load();
 };
 
 TEST_P(PluginContract, IdentifiesItselfAndItsParameters) {
-    EXPECT_EQ(plugin->identity(), GetParam().identity);
-    const auto parameters = plugin->parameters();
-    ASSERT_EQ(parameters.size(), kParameterCount);
+    EXPECT_EQ(plugin->identity, GetParam().identity);
     for (const auto& definition : allParameters()) {
-        const HostParameter& p = parameters[definition.address];
+        const HostParameter& p = plugin->parameters[definition.address];
         const std::string identifier(definition.identifier);
-        // Switches stay plain 0..100 parameters.
+        // Switches are toggles over the same 0..100.
         EXPECT_EQ(std::tuple(p.name, p.symbol.empty() ? identifier : p.symbol, p.min, p.max, p.defaultValue,
                              p.automatable, p.stepped),
                   std::tuple(std::string(definition.name), identifier, double(definition.minValue),
-                             double(definition.maxValue), double(definition.defaultValue), true, false));
-        EXPECT_EQ(plugin->parameterValue(definition.address), definition.defaultValue) << identifier;
+                             double(definition.maxValue), double(definition.defaultValue), true,
+                             isSwitchParameter(definition.address)));
     }
 }
 
-// Defaults at first, then one parameter changed before every block; re-activation at other rates and
-// block sizes prepares again; blocks of 0 and 1 frames and blocks longer than prepared among ragged
-// ones. The one allocation proof through a real host path: process, parameter changes included,
-// never touches the heap.
+// Defaults, then a parameter changed before every block, re-activations at other rates and sizes, ragged
+// blocks (empty, single, longer than prepared); the one proof through a host path that nothing allocates.
 TEST_P(PluginContract, SoundsLikeTheBridgeWhateverTheBlocksWithoutAllocating) {
-    Duet duet(*plugin, GetParam().variant->channels);
+    Duet duet(*plugin, channels());
     std::uint32_t changes = 0;
-    for (const auto& [rate, max] :
-         {std::pair{48000.0, 256u}, {96000.0, 64u}, {96000.0, 64u}, {22050.0, 2u}}) {
+    for (const auto& [rate, max] : {std::pair{48e3, 256u}, {96e3, 64u}, {96e3, 64u}, {22050.0, 2u}}) {
         ASSERT_TRUE(duet.activate(rate, max)) << rate;
         for (int repeat = 0; repeat < 3; ++repeat)
-            for (const std::uint32_t block :
-                 {4 * max, 1u, 0u, std::min(17u, max), max / 2, max - 1, max, 3 * max + 1}) {
+            for (auto block : {4 * max, 1u, 0u, std::min(17u, max), max / 2, max - 1, max, 3 * max + 1}) {
                 // None with an empty block, which DPF's wrappers may pass over.
                 if (block && duet.position) {
-                    duet.set(changes % kParameterCount, static_cast<float>((changes * 37) % 101));
+                    duet.set(changes % kParameterCount, float((changes * 37) % 101));
                     ++changes;
                 }
-                duet.play(block);
+                duet.play(std::min(block, plugin->longestBlock(max)));
             }
     }
     EXPECT_TRUE(duet.same());
@@ -352,28 +456,24 @@ TEST_P(PluginContract, SoundsLikeTheBridgeWhateverTheBlocksWithoutAllocating) {
 
 TEST_P(PluginContract, StateRestoresIntoAFreshInstance) {
     const Settings settings = distinctSettings();
-    std::string saved;
     {
-        Duet duet(*plugin, GetParam().variant->channels);
+        Duet duet(*plugin, channels());
         ASSERT_TRUE(duet.activate(48000, 256));
         for (std::uint32_t i = 0; i < kParameterCount; ++i)
             duet.set(i, settings[i]);
         duet.play(64);
-        saved = plugin->saveState();
-        plugin.reset();
     }
-    // The unit's full state travels as its compact JSON text inside the format's own container
-    // (escaped in a Turtle string).
+    std::string saved = plugin->saveState();
+    plugin.reset();
+    // The unit's full state travels as its JSON text in the format's own container (escaped in Turtle).
     std::string unescaped = saved;
     std::erase(unescaped, '\\');
     for (const auto& definition : allParameters()) {
-        const auto at = unescaped.find(std::string(1, '"').append(definition.identifier).append("\":"));
-        EXPECT_EQ(at == std::string::npos
-                      ? -1.0f
-                      : std::strtof(&unescaped[at + definition.identifier.size() + 3], nullptr),
+        const std::string key = std::string(1, '"').append(definition.identifier).append("\":");
+        const auto at = unescaped.find(key);
+        EXPECT_EQ(at == std::string::npos ? -1.0f : std::strtof(&unescaped[at + key.size()], nullptr),
                   settings[definition.address])
-            << definition.identifier << " in\n"
-            << saved;
+            << key << " in " << saved;
     }
 
     // An entry the unit does not know, as a newer version may write, comes back with the next save.
@@ -383,7 +483,7 @@ TEST_P(PluginContract, StateRestoresIntoAFreshInstance) {
     saved.insert(version - quote.size(), quote + "later" + quote + ":1.0,");
 
     const auto fresh = load();
-    Duet duet(*fresh, GetParam().variant->channels);
+    Duet duet(*fresh, channels());
     duet.settings = settings;
     ASSERT_TRUE(duet.activate(48000, 256));
     ASSERT_TRUE(fresh->restoreState(saved));
@@ -396,48 +496,63 @@ TEST_P(PluginContract, StateRestoresIntoAFreshInstance) {
     EXPECT_TRUE(duet.same());
 }
 
+struct ClapStereo : ::testing::Test {
+    void SetUp() override { ASSERT_NE(plugin, nullptr); }
+    std::unique_ptr<PluginAdapter> plugin = load<ClapAdapter>(kVariants[1]);
+    Channels input = testSignal(2, 128), output = Channels(2, std::vector<float>(128, -7.0f));
+    float *in[2] = {input[0].data(), input[1].data()}, *out[2] = {output[0].data(), output[1].data()};
+};
+
 // A block size the unit cannot prepare for (its bridge refuses 2^30 frames) leaves the plug-in
 // silent rather than playing whatever the host's buffers held.
-TEST(PluginAdapter, PlaysSilenceWhenTheUnitCannotBePrepared) {
-    const auto plugin = makeClapAdapter(kVariants[1]);
-    ASSERT_NE(plugin, nullptr);
+TEST_F(ClapStereo, PlaysSilenceWhenTheUnitCannotBePrepared) {
     ASSERT_TRUE(plugin->activate(48000, 1u << 30));
-    Channels input = testSignal(2, 64), output(2, std::vector<float>(64, -7.0f));
-    float *in[2] = {input[0].data(), input[1].data()}, *out[2] = {output[0].data(), output[1].data()};
-    ASSERT_TRUE(plugin->process(in, out, 64));
-    EXPECT_EQ(output, Channels(2, std::vector<float>(64, 0.0f)));
+    ASSERT_TRUE(plugin->process(in, out, 128));
+    EXPECT_EQ(output, Channels(2, std::vector<float>(128, 0.0f)));
 }
 
-// What a VST3 host's scan finds: the effect's class under the id its projects store.
-TEST(Vst3Scan, FindsTheEffectUnderItsPublishedClassId) {
-    const char* golden[] = {"2046504473616C636D66565400000000 Thrask Vell Mono",
-                            "2046504473616C637366565400000000 Thrask Vell Stereo"};
-    for (std::size_t v = 0; v < kVariants.size(); ++v) {
-        void* module = dlopen(kVariants[v].vst3Path, RTLD_NOW | RTLD_LOCAL);
-        ASSERT_NE(module, nullptr) << dlerror();
-        const auto enter = reinterpret_cast<bool (*)(void*)>(dlsym(module, "ModuleEntry"));
-        const auto get = reinterpret_cast<v3_plugin_factory** (*)()>(dlsym(module, "GetPluginFactory"));
-        ASSERT_TRUE(enter && get && enter(module));
-        v3_plugin_factory** factory = get();
-        std::string found;
-        for (int32_t i = 0; i < v3_cpp_obj(factory)->num_classes(factory); ++i) {
-            v3_class_info info{};
-            v3_cpp_obj(factory)->get_class_info(factory, i, &info);
-            if (std::string_view(info.category) != "Audio Module Class") continue;
-            char hex[3];
-            for (const char byte : info.class_id)
-                found.append(hex, std::snprintf(hex, sizeof hex, "%02X", unsigned(std::uint8_t(byte))));
-            found.append(" ").append(info.name);
+// A host saves, recalls and reads parameters on the main thread while the audio thread plays and
+// automates: parameter writes from two threads, reads and state text racing the render.
+TEST_F(ClapStereo, SavesRecallsAndReadsStateWhileProcessing) {
+    constexpr int kSaves = 20, kBlocks = 200;
+    ASSERT_TRUE(plugin->activate(48000.0, 128));
+    const std::string preset = plugin->saveState();
+    // Each side goes on until both have done their share, the deadline passes or either fails.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    std::atomic<int> saves{0}, blocks{0};
+    std::atomic<bool> failed{false};
+    const auto goOn = [&] {
+        return (saves.load() < kSaves || blocks.load() < kBlocks) && !failed.load() &&
+               std::chrono::steady_clock::now() < deadline;
+    };
+    std::thread audio([&] {
+        for (; goOn(); blocks.fetch_add(1)) {
+            plugin->setParameter(kSustain, float(blocks.load() % 100));
+            plugin->setParameter(kVolume, float(blocks.load() % 100));
+            bool ok = plugin->process(in, out, 128);
+            for (const auto& channel : output)
+                ok = ok && std::ranges::all_of(channel, [](float x) { return std::isfinite(x); });
+            if (!ok) failed = true;
         }
-        EXPECT_EQ(found, golden[v]);
-        v3_cpp_obj_unref(factory);
-        reinterpret_cast<bool (*)()>(dlsym(module, "ModuleExit"))();
-        dlclose(module);
+    });
+    for (; goOn(); saves.fetch_add(1)) {
+        const std::string state = plugin->saveState();
+        const double sustain = plugin->parameterValue(kSustain);
+        if (state.find("thraskVellVersion") == std::string::npos || sustain < 0.0 || sustain > 99.0 ||
+            !plugin->restoreState(saves.load() % 2 ? preset : state)) {
+            ADD_FAILURE() << "save " << saves.load() << ": sustain " << sustain << " in\n" << state;
+            failed = true;
+        }
     }
+    audio.join();
+    EXPECT_FALSE(failed.load()) << "a block failed or was not finite";
+    EXPECT_GE(saves.load(), kSaves) << "after " << blocks.load() << " blocks";
+    EXPECT_GE(blocks.load(), kBlocks);
 }
 
-INSTANTIATE_TEST_SUITE_P(Formats, PluginContract, ::testing::ValuesIn(kSubjects),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Formats, PluginContract, ::testing::ValuesIn(kSubjects), [](const auto& info) {
+    return std::string(info.param.format) + "_" + info.param.variant.name;
+});
 
 } // namespace
 } // namespace thraskvell::test

@@ -1,6 +1,5 @@
 // Shared by the plug-in host tests and the benchmark: the built binaries, a test signal, and the view
 // the contract test has of one instance, whatever the format; each format's host wrapper gives it.
-//
 // Threads: main, except process, which a real host calls on its audio thread.
 #pragma once
 
@@ -11,7 +10,6 @@
 #include <array>
 #include <cmath>
 #include <cstdint>
-#include <memory>
 #include <numbers>
 #include <string>
 #include <vector>
@@ -38,7 +36,7 @@ using Settings = std::array<float, kParameterCount>;
 inline Settings distinctSettings() {
     Settings s{};
     for (std::size_t i = 0; i < kParameterCount; ++i)
-        s[i] = 3.25f + 7.75f * static_cast<float>(i) + 0.001f * static_cast<float>(i * i);
+        s[i] = isSwitchParameter(i) ? 100.0f : 3.25f + 7.75f * float(i) + 0.001f * float(i * i);
     return s;
 }
 
@@ -64,13 +62,16 @@ struct HostParameter {
 class PluginAdapter {
 public:
     virtual ~PluginAdapter() = default;
-    // The ids hosts store in projects, the name, the maker and the channels in and out, as one line.
-    virtual std::string identity() const = 0;
-    virtual std::vector<HostParameter> parameters() const = 0;
+    // What a host's scan reads once loaded: the ids hosts store in projects, the name, the maker and
+    // the channels in and out, as one line; the parameters.
+    std::string identity;
+    std::vector<HostParameter> parameters;
     // Prepares for blocks of at most maxBlock frames; again at any time with other values.
     virtual bool activate(double rate, std::uint32_t maxBlock) = 0;
     // True where every activation makes a new instance.
     virtual bool reinstantiates() const { return false; }
+    // The longest block this format's hosts send when prepared for maxBlock (LV2's and CLAP's send more).
+    virtual std::uint32_t longestBlock(std::uint32_t maxBlock) const { return 4 * maxBlock; }
     // Heard from the next process call on.
     virtual void setParameter(std::uint32_t index, float value) = 0;
     virtual float parameterValue(std::uint32_t index) const = 0;
