@@ -9,7 +9,7 @@ $SUDO apt-get install -y --no-install-recommends \
     build-essential cmake ninja-build pkg-config clang-format \
     libgtest-dev libgmock-dev libbenchmark-dev \
     libcli11-dev libsndfile1-dev nlohmann-json3-dev \
-    dpf-source lv2-dev liblilv-dev jalv jackd2 \
+    dpf-source lv2-dev liblilv-dev jalv jackd2 libjack-jackd2-dev \
     libsdl2-dev \
     libcairo2-dev libpango1.0-dev fonts-noto-core fonts-noto-extra fonts-dejavu-core \
     clang libclang-rt-dev \

@@ -4,16 +4,21 @@
 // parameter list of its own. DPF calls the constructor, init*, getState/setState and
 // activate/deactivate on the host's main thread and run on its audio thread, never activate and run
 // at once. Parameter values may be read and written on either thread.
+//
+// The unit has as many channels as the variant has inputs. A variant with more outputs (the live
+// program's, 1 in and 2 out) plays the unit's first channel on the others too.
 #include "DistrhoPlugin.hpp"
 
 #include "dsp/ParameterSpec.h"
 #include "extension/SavedState.h"
 #include "extension/ThraskVellAudioUnit.h"
+#include "extension/plugin/PluginUnitHooks.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <string>
+#include <utility>
 
 START_NAMESPACE_DISTRHO
 
@@ -21,8 +26,13 @@ namespace {
 
 using namespace thraskvell;
 
-constexpr std::uint32_t kChannels = DISTRHO_PLUGIN_NUM_OUTPUTS;
+constexpr std::uint32_t kChannels = DISTRHO_PLUGIN_NUM_INPUTS;
+constexpr std::uint32_t kOutputs = DISTRHO_PLUGIN_NUM_OUTPUTS;
+static_assert(kOutputs >= kChannels);
 constexpr const char* kStateKey = "fullState";
+
+// Set on the main thread before any plug-in exists; read there.
+PluginUnitHooks gHooks;
 
 std::shared_ptr<ThraskVellAudioUnit> makeUnit() {
     auto created = ThraskVellAudioUnit::create();
@@ -44,6 +54,11 @@ public:
         if (_unit) _tree = _unit->parameterTree();
         _pull = [this](AudioUnitRenderActionFlags*, const AudioTimeStamp*, AUAudioFrameCount frames,
                        NSInteger, AudioBufferList* input) { return pullInput(frames, input); };
+        if (_unit && gHooks.created) gHooks.created(*_unit);
+    }
+    // Main, after deactivate.
+    ~ThraskVellPlugin() override {
+        if (_unit && gHooks.destroying) gHooks.destroying(*_unit);
     }
 
 protected:
@@ -153,6 +168,9 @@ protected:
             if (!_render || _render(&flags, &timestamp, chunk, 0, &output, nullptr, &_pull) != 0)
                 for (uint32_t c = 0; c < kChannels; ++c)
                     std::fill_n(outputs[c] + offset, chunk, 0.0f);
+            if constexpr (kOutputs > kChannels)
+                for (uint32_t c = kChannels; c < kOutputs; ++c)
+                    std::copy_n(outputs[0] + offset, chunk, outputs[c] + offset);
             offset += chunk;
         }
     }
@@ -183,6 +201,10 @@ Plugin* createPlugin() {
 }
 
 END_NAMESPACE_DISTRHO
+
+void thraskvell::setPluginUnitHooks(PluginUnitHooks hooks) {
+    DISTRHO::gHooks = std::move(hooks);
+}
 
 // Main. The editor's way to the unit, given DPF's instance pointer (the Plugin).
 std::shared_ptr<thraskvell::ThraskVellAudioUnit> thraskvellAudioUnitOfPlugin(void* pluginInstance) {
