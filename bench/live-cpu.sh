@@ -13,7 +13,7 @@ pids=()
 # its entry in JACK's server registry behind.
 trap 'for ((i = ${#pids[@]} - 1; i >= 0; i--)); do kill "${pids[i]}" && wait "${pids[i]}"; done 2>/dev/null
       rm -rf "$work"' EXIT
-export JACK_DEFAULT_SERVER="thraskvell-bench-$$" JACK_NO_START_SERVER=1 XDG_CONFIG_HOME="$work/config"
+export JACK_DEFAULT_SERVER="thraskvell-bench-live" JACK_NO_START_SERVER=1 XDG_CONFIG_HOME="$work/config"
 Xvfb -displayfd 3 -noreset -nolisten tcp -screen 0 800x1000x24 3>"$work/display" 2>/dev/null &
 xvfb_pid=$! && pids+=($!)
 jackd --no-realtime -n "$JACK_DEFAULT_SERVER" -d dummy -r 48000 -p 256 >/dev/null 2>&1 &

@@ -8,7 +8,10 @@
 live=$1 liveprobe=$2
 source "$(dirname "$0")/../../extension/editor/xsession.sh"
 need jackd jack_wait xdotool
-export JACK_DEFAULT_SERVER="thraskvell-live-$$-$RANDOM" JACK_NO_START_SERVER=1 XDG_CONFIG_HOME="$work/config"
+# One server name per build tree: JACK keeps a slot per name for as long as its process lives, and a
+# server that died without cleaning up leaves the slot to the next one of the same name instead of
+# filling JACK's few slots with dead names.
+export JACK_DEFAULT_SERVER="thraskvell-live-$(pwd -P | cksum | cut -d' ' -f1)" JACK_NO_START_SERVER=1 XDG_CONFIG_HOME="$work/config"
 settings="$work/config/thraskvell/live.json"
 
 # status, what stderr's one line says, and the command line, in three columns.
