@@ -3,6 +3,7 @@
 #include "ui/MetalToggle.h"
 #include "ui/VellAltarView.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <limits>
@@ -11,9 +12,9 @@
 namespace thraskvell::ui {
 namespace {
 
-// Primitives drawn at scale 2 on grey, and the red of points about them; a point's pixel is centred a
-// quarter point below and right of it.
-TEST(Drawing, ShapesBlendsAndShadowsLandWhereTheyShould) {
+// Primitives drawn at scale 2 on grey, and the red of points about them (a point's pixel is centred a quarter
+// point below and right of it); text measured in each design and weight; pictures decoded and fitted.
+TEST(Drawing, ShapesBlendsShadowsTextAndPicturesFollowTheirDesign) {
     test::Image image({200, 200}, 2.0, 0.5);
     cairo_t* cr = image.cr();
     setSourceColor(cr, Color::white(1.0));
@@ -39,10 +40,7 @@ TEST(Drawing, ShapesBlendsAndShadowsLandWhereTheyShould) {
                       P{77, 150, 38, 48}, P{83, 150, 127, 137}, P{89, 150, 212, 222}, P{92, 150, 234, 244},
                       P{53, 180, 127, 137}, P{180, 140, 135, 145}, P{182, 140, 217, 227}}),
         "");
-}
-
-TEST(Drawing, TextFollowsItsDesignAndWeightAndPicturesFit) {
-    TextCache text;
+    TextCache& text = *image.context().text;
     const TextStyle mono{FontDesign::monospaced, 12, FontWeight::bold}, serif{FontDesign::serif, 30};
     EXPECT_EQ(text.measure("iiii", mono).width, text.measure("MMMM", mono).width);
     EXPECT_LT(text.measure("iiii", serif).width, text.measure("MMMM", serif).width * 0.7);
@@ -63,35 +61,27 @@ TEST(Drawing, TextFollowsItsDesignAndWeightAndPicturesFit) {
 }
 
 constexpr float kNaN = std::numeric_limits<float>::quiet_NaN(), kInf = std::numeric_limits<float>::infinity();
-using Steps =
-    std::vector<std::pair<double, float>>; // the pointer's height from the press (up < 0), value then
 
-// A control alone at its natural size, drawn at scale 2 and probed about the centre of its face (the top of
-// its stack); then pressed there, moved 13 to the side and by each step, and released after the last.
-template <typename Control>
-void checkAlone(Control& control, const float& value, double face, const std::vector<test::Probe>& probes,
-                const Steps& steps) {
-    test::Image image({100, 110}, 2.0);
-    const Size natural = control.naturalSize(*image.context().text);
-    control.setFrame({20, 20, natural.width, natural.height});
-    control.draw(image.cr(), image.context());
-    const Point c{control.frame().midX(), 20 + face};
-    EXPECT_EQ(image.misses(probes, c), "");
-    EXPECT_FALSE(control.needsRedraw()); // until the value changes again
-    EXPECT_TRUE(control.hitTest({c.x + face - 1, c.y}));
-    EXPECT_FALSE(control.hitTest({c.x, c.y + face + 1})); // the caption takes no press
-    control.pointerDown(c);
-    for (std::size_t i = 0; i < steps.size(); ++i) {
-        control.pointerMove({c.x + 13, c.y + steps[i].first});
-        if (i + 1 == steps.size()) control.pointerUp({c.x + 13, c.y + steps[i].first});
-        EXPECT_EQ(value, steps[i].second) << "step " << i;
-    }
-}
+// What happens to a control, in order: a pointer event (a press at a height from the centre of its face, up
+// < 0; a move 13 points to the side at a height; a release where the pointer is), its value set from outside,
+// or the control coming on screen; and the value after each.
+enum Act { press, move, release, setTo, appear };
+struct Step {
+    Act act;
+    double dy; // for setTo, the value set; unused for a release
+    float value;
+};
+struct Row {
+    bool knob;
+    float start;
+    std::vector<test::Probe> probes; // about the centre of the face
+    std::vector<Step> steps = {};
+};
 
 TEST(Controls, KnobsPointAtTheirValueSwitchesStandUpWhenOnAndBothFollowThePointer) {
     // A knob's gold pointer, 17 from the centre: lower left, up, lower right, left, right. Values no angle
-    // can show are drawn at an end of the sweep; a drag moves the value one unit per point from the press,
-    // clamped.
+    // can show are drawn at an end of the sweep; a drag moves the value one unit per point from where the
+    // last one ended (or from the value it appeared with), clamped.
     const double d = 17 / std::sqrt(2.0);
     auto gold = [d](int at) {
         const Point pointer[] = {{-d, d}, {0, -17}, {d, d}, {-17, 0}, {17, 0}};
@@ -104,40 +94,60 @@ TEST(Controls, KnobsPointAtTheirValueSwitchesStandUpWhenOnAndBothFollowThePointe
     // the centre to 16 below), darkened by its shadow past one end.
     const std::vector<test::Probe> on{{0, -18, 150, 255}, {0, 2, 100, 255}, {0, 7, 0, 30}},
         off{{0, -2, 0, 45}, {0, 2, 150, 255}, {0, 14, 100, 255}};
-    using Row = std::tuple<bool, float, std::vector<test::Probe>, Steps>; // a knob?, value, probes, steps
-    for (const auto& [isKnob, start, probes, steps] :
-         {Row{true, 0, gold(0), {{-0.5, 0.5f}}},
-          Row{true, 40, gold(-1), {{-30, 70}, {-80, 100}, {-200, 100}, {0, 40}}},
-          Row{true, 10, gold(-1), {{25, 0}, {5, 5}}}, Row{true, 50, gold(1), {}}, Row{true, 100, gold(2), {}},
-          Row{true, 150, gold(3), {{0, 100}, {60, 90}}}, Row{true, -50, gold(4), {}},
-          Row{true, kNaN, gold(0), {{0, 0}, {-20, 0}}}, Row{true, kInf, gold(2), {}},
-          Row{true, -kInf, gold(0), {}}, Row{false, 0, off, {{0, 1}}}, Row{false, 0.5f, off, {{0, 1}}},
-          Row{false, 0.6f, on, {{0, 0}}}, Row{false, 1, on, {{0, 0}}}, Row{false, 100, on, {{0, 0}}}}) {
-        SCOPED_TRACE(testing::Message() << (isKnob ? "knob at " : "switch at ") << start);
-        float value = start;
+    // From 40: clamped at the top, then back down; the next drag starts where that one ended, not from a
+    // value set meanwhile, until the knob appears again.
+    const std::vector<Step> drags{{press, 0, 40},  {move, -30, 70},  {move, -80, 100}, {move, -200, 100},
+                                  {move, -10, 50}, {release, 0, 50}, {setTo, 12, 12},  {press, 0, 50},
+                                  {move, -5, 55},  {release, 0, 55}, {setTo, 12, 12},  {appear, 0, 12},
+                                  {setTo, 30, 30}, {press, 0, 12},   {move, -5, 17}};
+    for (const Row& row :
+         {Row{true, 0, gold(0), {{press, 0, 0}, {move, -0.5, 0.5f}, {release, 0, 0.5f}}},
+          Row{true, 40, gold(-1), drags},
+          Row{true, 10, gold(-1), {{press, 0, 10}, {move, 25, 0}, {move, 5, 5}, {release, 0, 5}}},
+          Row{true, 50, gold(1)}, Row{true, 100, gold(2)},
+          Row{true, 150, gold(3), {{press, 0, 100}, {move, 60, 90}}}, Row{true, -50, gold(4)},
+          Row{true, kNaN, gold(0), {{press, 0, 0}, {move, -20, 0}}}, Row{true, kInf, gold(2)},
+          Row{true, -kInf, gold(0)}, Row{false, 0, off, {{press, 0, 0}, {release, 0, 1}}},
+          Row{false, 0.5f, off, {{press, 0, 0.5f}, {release, 0, 1}}},
+          Row{false, 0.6f, on, {{press, 0, 0.6f}, {release, 0, 0}}},
+          Row{false, 1, on, {{press, -18, 1}, {release, 0, 0}}},
+          Row{false, 100, on, {{press, 0, 100}, {release, 0, 0}}}}) {
+        SCOPED_TRACE(testing::Message() << (row.knob ? "knob at " : "switch at ") << row.start);
+        float value = row.start;
         BoutiqueKnob knob("Trim", Binding<float>::to(value));
         MetalToggle toggle("DRY", Binding<float>::to(value));
         knob.onAppear();
-        isKnob ? checkAlone(knob, value, 28, probes, steps) : checkAlone(toggle, value, 15, probes, steps);
+        // Alone at its natural size, drawn at scale 2; the face is the top of its stack.
+        const auto check = [&](auto& control, double face) {
+            test::Image image({100, 110}, 2.0);
+            const Size natural = control.naturalSize(*image.context().text);
+            control.setFrame({20, 20, natural.width, natural.height});
+            control.draw(image.cr(), image.context());
+            const Point c{control.frame().midX(), 20 + face};
+            EXPECT_EQ(image.misses(row.probes, c), "");
+            EXPECT_FALSE(control.needsRedraw()); // until the value changes again
+            EXPECT_TRUE(control.hitTest({c.x + face - 1, c.y}));
+            EXPECT_FALSE(control.hitTest({c.x, c.y + face + 14})); // the caption takes no press
+            Point at = c;
+            for (std::size_t i = 0; i < row.steps.size(); ++i) {
+                const auto [act, dy, after] = row.steps[i];
+                if (act == press) control.pointerDown(at = {c.x, c.y + dy});
+                if (act == move) control.pointerMove(at = {c.x + 13, c.y + dy});
+                if (act == release) control.pointerUp(at);
+                if (act == setTo) value = static_cast<float>(dy);
+                if (act == appear) knob.onAppear();
+                EXPECT_THAT(value, testing::NanSensitiveFloatEq(after)) << "step " << i;
+            }
+        };
+        row.knob ? check(knob, 28) : check(toggle, 15);
     }
-    // A knob's next drag starts where the last ended, and from a value moved elsewhere only once it appears.
-    float value = 40;
-    BoutiqueKnob knob("Sustain", Binding<float>::to(value));
-    auto drag = [&](float outside, double dy) {
-        value = outside, knob.pointerDown({}), knob.pointerMove({0, dy}), knob.pointerUp({0, dy});
-        return value;
-    };
-    knob.onAppear();
-    EXPECT_EQ(drag(40, -30), 70);
-    EXPECT_EQ(drag(12, -5), 75);
-    value = 12, knob.onAppear();
-    EXPECT_EQ(drag(30, -5), 17);
 }
 
 // Glow is sustain / 100, unclamped, and always has an end. Ease-out and ease-in-out are the cubic Béziers
 // (0, 0, 0.58, 1) and (0.42, 0, 0.58, 1); bass boost moves like a damped oscillator of period 0.4 s and
 // damping ratio z = 0.7, which peaks at half its damped period, overshooting by exp(-pi z / sqrt(1 - z²)).
-TEST(Altar, EachChangeAnimatesWithItsCurveFromWhereTheLookIs) {
+// Drawn, sustain lights the picture, asymmetry shades it and bass boost reddens its shadow.
+TEST(Altar, EachChangeAnimatesWithItsCurveFromWhereTheLookIsAndShowsInThePicture) {
     using P = std::pair<float, double>;
     for (const auto& [sustain, opacity] :
          {P{0, 0}, P{25, 0.25}, P{100, 1}, P{130, 1.3}, P{kNaN, 0}, P{kInf, 1}, P{-kInf, 0}})
@@ -166,9 +176,7 @@ TEST(Altar, EachChangeAnimatesWithItsCurveFromWhereTheLookIs) {
     sustain.set(0), altar.update(13.0), sustain.set(100), altar.update(13.05); // reversed mid-flight, the
     const double from = altar.appearanceAt(13.05).glowOpacity; // glow turns back from where it is
     EXPECT_TRUE(from > 0 && from < 1 && altar.appearanceAt(13.06).glowOpacity >= from) << from;
-}
 
-TEST(Altar, SustainLightsThePictureAsymmetryShadesItAndBassBoostReddensItsShadow) {
     const Rect frame{70, 20, kAltarFrameSize.width, kAltarFrameSize.height};
     Rect bounds;
     auto render = [&](float sustain, float asymmetry, float bassBoost, const Rect& region) {

@@ -11,8 +11,9 @@ namespace thraskvell {
 namespace {
 
 // A writer thread plays automation on Tone, then on Ratio until stopped, while the main thread drains and
-// edits; the view model settles on the last Tone and is then released mid-write. Waits end after 10 s or when
-// the writer has failed; leaving the test early stops the writer (std::jthread asks it to on the way out).
+// edits; the view model settles on the last Tone and is then released mid-write, after which the tree reaches
+// nothing and nothing keeps it or its source alive. Waits end after 10 s or when the writer has failed;
+// leaving the test early stops the writer (std::jthread asks it to on the way out).
 TEST(ViewModelThreads, AutomationFromAnotherThreadSettlesOnTheLastValueAndReleaseRacesNothing) {
     MainThreadQueue queue;
     const auto source = std::make_shared<test::TestParameterSource>(true);
@@ -39,12 +40,16 @@ TEST(ViewModelThreads, AutomationFromAnotherThreadSettlesOnTheLastValueAndReleas
     queue.drain();
     EXPECT_EQ(model->value("tone"), 0.5f); // 2000 % 100 + 0.5
     ASSERT_TRUE(waitFor(2, false)) << "the writer never got going on Ratio";
+    const std::weak_ptr<ThraskVellViewModel> weak = model;
     model.reset(); // removes the observer while writes race with it
-    queue.drain();
+    EXPECT_TRUE(weak.expired());
+    queue.drain(); // deliveries still queued run into nothing
     writer.request_stop();
     writer.join();
     queue.drain();
+    ratio->setValue(0.25f); // a value the writer never wrote
     EXPECT_EQ(queue.pendingCount(), 0u);
+    EXPECT_EQ(source.use_count(), 1);
 }
 
 } // namespace
