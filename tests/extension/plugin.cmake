@@ -10,5 +10,6 @@ target_compile_definitions(thraskvell_plugin_contract_test PRIVATE
     THRASKVELL_MONO_LV2_BUNDLE="${PROJECT_BINARY_DIR}/bin/ThraskVellMono.lv2/"
     THRASKVELL_STEREO_LV2_BUNDLE="${PROJECT_BINARY_DIR}/bin/ThraskVellStereo.lv2/"
     THRASKVELL_MONO_CLAP="$<TARGET_FILE:ThraskVellMono-clap>" THRASKVELL_STEREO_CLAP="$<TARGET_FILE:ThraskVellStereo-clap>"
-    THRASKVELL_MONO_VST3="$<TARGET_FILE:ThraskVellMono-vst3>" THRASKVELL_STEREO_VST3="$<TARGET_FILE:ThraskVellStereo-vst3>")
+    THRASKVELL_MONO_VST3="$<TARGET_FILE:ThraskVellMono-vst3>" THRASKVELL_STEREO_VST3="$<TARGET_FILE:ThraskVellStereo-vst3>"
+    THRASKVELL_PRESETS_DIR="${PROJECT_SOURCE_DIR}/presets/")
 add_dependencies(thraskvell_plugin_contract_test thraskvell_plugins)

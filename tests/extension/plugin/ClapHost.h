@@ -92,19 +92,17 @@ public:
     // One block: in and out hold the channel pointers of one port each.
     bool process(float** in, float** out, std::uint32_t channels, std::uint32_t frames) {
         clap_audio_buffer_t input{in, nullptr, channels, 0, 0}, output{out, nullptr, channels, 0, 0};
-        const clap_input_events_t events{
-            this, [](const clap_input_events_t* list) { return of(list)._eventCount; },
-            [](const clap_input_events_t* list, std::uint32_t i) -> const clap_event_header_t* {
-                return &of(list)._events[i].header;
-            }};
-        const clap_output_events_t ignored{
-            nullptr, [](const clap_output_events_t*, const clap_event_header_t*) { return true; }};
-        const clap_process_t data{-1, frames, nullptr, &input, &output, 1, 1, &events, &ignored};
+        const clap_process_t data{-1, frames, nullptr, &input, &output, 1, 1, &_queued, &_ignored};
         const bool ok = _plugin->process(_plugin, &data) != CLAP_PROCESS_ERROR;
         _eventCount = 0;
         return ok;
     }
     bool process(float** in, float** out, std::uint32_t n) override { return process(in, out, _channels, n); }
+    void flush() override {
+        deactivate(); // flushing on the main thread, as hosts do while stopped
+        extension<clap_plugin_params_t>(CLAP_EXT_PARAMS)->flush(_plugin, &_queued, &_ignored);
+        _eventCount = 0;
+    }
 
     std::string saveState() override {
         std::string bytes;
@@ -147,6 +145,13 @@ private:
     // Fixed storage: queueing and processing run on the audio thread and must not allocate.
     std::array<clap_event_param_value_t, 2 * kParameterCount> _events{};
     std::uint32_t _eventCount = 0, _channels = 0;
+    const clap_input_events_t _queued{
+        this, [](const clap_input_events_t* list) { return of(list)._eventCount; },
+        [](const clap_input_events_t* list, std::uint32_t i) -> const clap_event_header_t* {
+            return &of(list)._events[i].header;
+        }};
+    const clap_output_events_t _ignored{
+        nullptr, [](const clap_output_events_t*, const clap_event_header_t*) { return true; }};
     bool _active = false, _processing = false;
 };
 

@@ -51,7 +51,7 @@ inline Channels testSignal(std::uint32_t channels, std::size_t frames, double ra
     return out;
 }
 
-// What a host sees of one parameter. Formats without symbols leave it empty.
+// What a host sees of one parameter. Formats without symbols leave it empty; LV2's steps are toggles.
 struct HostParameter {
     std::string name, symbol;
     double min, max, defaultValue;
@@ -75,6 +75,8 @@ public:
     // Heard from the next process call on.
     virtual void setParameter(std::uint32_t index, float value) = 0;
     virtual float parameterValue(std::uint32_t index) const = 0;
+    // Hands what setParameter sent to a stopped plug-in, as hosts do; an LV2 port holds it already.
+    virtual void flush() {}
     virtual bool process(float** in, float** out, std::uint32_t frames) = 0;
     // The bytes a host keeps in its project, and restoring them.
     virtual std::string saveState() = 0;
