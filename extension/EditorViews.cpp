@@ -100,18 +100,35 @@ ui::Rect EditorView::dirtyRect(double now) {
     return dirty;
 }
 
+EditorView* EditorView::subviewAt(ui::Point location) const {
+    for (auto it = subviews_.rbegin(); it != subviews_.rend(); ++it)
+        if ((*it)->frame_.contains(location)) return it->get();
+    return nullptr;
+}
+
+// The front-most subview under the pointer takes the whole press, release included.
 void EditorView::pointerDown(ui::Point location) {
-    pointerTarget_ = nullptr;
-    // The front-most subview under the pointer takes the whole press, release included.
-    for (auto it = subviews_.rbegin(); it != subviews_.rend(); ++it) {
-        if ((*it)->frame_.contains(location)) {
-            pointerTarget_ = it->get();
-            break;
-        }
-    }
+    pointerTarget_ = subviewAt(location);
     if (pointerTarget_)
         pointerTarget_->pointerDown(
             {location.x - pointerTarget_->frame_.x, location.y - pointerTarget_->frame_.y});
+}
+
+void EditorView::pointerDoubleClick(ui::Point location) {
+    pointerTarget_ = subviewAt(location);
+    if (pointerTarget_)
+        pointerTarget_->pointerDoubleClick(
+            {location.x - pointerTarget_->frame_.x, location.y - pointerTarget_->frame_.y});
+}
+
+void EditorView::scrollWheel(ui::Point location, double notches) {
+    if (EditorView* target = subviewAt(location))
+        target->scrollWheel({location.x - target->frame_.x, location.y - target->frame_.y}, notches);
+}
+
+void EditorView::setFineAdjustment(bool fine) {
+    for (auto& subview : subviews_)
+        subview->setFineAdjustment(fine);
 }
 
 void EditorView::pointerMove(ui::Point location) {

@@ -70,11 +70,16 @@ public:
     virtual void pointerDown(ui::Point location);
     virtual void pointerMove(ui::Point location);
     virtual void pointerUp(ui::Point location);
+    virtual void pointerDoubleClick(ui::Point location);
+    virtual void scrollWheel(ui::Point location, double notches);
+    virtual void setFineAdjustment(bool fine);
 
 protected:
     virtual void frameDidChange() {}
 
 private:
+    EditorView* subviewAt(ui::Point location) const;
+
     ui::Rect frame_;
     EditorView* superview_ = nullptr;
     std::vector<std::unique_ptr<EditorView>> subviews_;
@@ -95,6 +100,11 @@ public:
     void pointerDown(ui::Point location) override { rootView_->pointerDown(location); }
     void pointerMove(ui::Point location) override { rootView_->pointerMove(location); }
     void pointerUp(ui::Point location) override { rootView_->pointerUp(location); }
+    void pointerDoubleClick(ui::Point location) override { rootView_->pointerDoubleClick(location); }
+    void scrollWheel(ui::Point location, double notches) override {
+        rootView_->scrollWheel(location, notches);
+    }
+    void setFineAdjustment(bool fine) override { rootView_->setFineAdjustment(fine); }
 
 protected:
     void frameDidChange() override;

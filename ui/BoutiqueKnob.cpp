@@ -25,10 +25,49 @@ TextStyle knobCaptionStyle() {
     return {FontDesign::serif, 11.0, FontWeight::bold, {0.8, 0.6, 0.2, 1.0}, true};
 }
 
-BoutiqueKnob::BoutiqueKnob(std::string label, Binding<float> value)
-    : label_(std::move(label)), value_(std::move(value)) {
-    drag_.onChanged = [this](Point translation) { value_.set(knobDragValue(dragLastValue_, translation.y)); };
-    drag_.onEnded = [this](Point) { dragLastValue_ = value_.get(); };
+namespace {
+
+constexpr double kFineFactor = 0.1;
+
+} // namespace
+
+BoutiqueKnob::BoutiqueKnob(std::string label, Binding<float> value, float defaultValue)
+    : label_(std::move(label)), value_(std::move(value)), defaultValue_(defaultValue) {
+    drag_.onChanged = [this](Point translation) {
+        if (!moved_ && translation.y == 0.0) return;
+        moved_ = true;
+        value_.set(knobDragValue(anchor_, translation.y * (fine_ ? kFineFactor : 1.0)));
+    };
+}
+
+void BoutiqueKnob::pointerDown(Point location) {
+    anchor_ = value_.get();
+    moved_ = false;
+    lastLocation_ = location;
+    drag_.begin(location);
+}
+
+void BoutiqueKnob::pointerMove(Point location) {
+    lastLocation_ = location;
+    drag_.move(location);
+}
+
+void BoutiqueKnob::pointerUp(Point location) {
+    drag_.end(location);
+}
+
+void BoutiqueKnob::scrollWheel(Point, double notches) {
+    value_.set(knobDragValue(value_.get(), -notches * (fine_ ? kFineFactor : 1.0)));
+}
+
+void BoutiqueKnob::setFineAdjustment(bool fine) {
+    if (fine == fine_) return;
+    fine_ = fine;
+    // Mid-drag the drag starts over from here, so the value does not leap when the step changes.
+    if (drag_.isActive()) {
+        anchor_ = value_.get();
+        drag_.begin(lastLocation_);
+    }
 }
 
 Size BoutiqueKnob::naturalSize(TextCache& text) const {
@@ -47,10 +86,6 @@ Rect BoutiqueKnob::paintBounds() const {
                          shadowMargin(kKnobBodyShadow.radius);
     const Rect face = Rect::centered(faceFrame().center(), {2 * reach, 2 * reach});
     return face.united(frame_).insetBy(-1, -1);
-}
-
-void BoutiqueKnob::onAppear() {
-    dragLastValue_ = value_.get();
 }
 
 bool BoutiqueKnob::hitTest(Point location) const {

@@ -1,9 +1,12 @@
 // BoutiqueKnob: the rotary knob of the continuous parameters. A 56-point brass face with a dark cap
 // and a gold pointer, turned through 270°, over an upper-case serif caption. A vertical drag edits
-// the value, one point per unit, clamped to 0…100.
+// the value from what it was when the press began, one unit per point (a tenth with Shift), clamped
+// to 0…100; a press and release without vertical movement writes nothing, so a value set from
+// outside (automation, a preset) stays as it is. A double-click restores the default; the wheel
+// moves the value by 1 per notch (0.1 with Shift).
 //
-// The knob holds display state only (its drag anchor); the value lives behind its binding, so it
-// never knows which parameter it shows. Owned by the view that places it.
+// The knob holds gesture state only; the value lives behind its binding, so it never knows which
+// parameter it shows. Owned by the view that places it.
 // Threads: main.
 #pragma once
 
@@ -35,7 +38,7 @@ TextStyle knobCaptionStyle();
 
 class BoutiqueKnob : public PointerTarget {
 public:
-    BoutiqueKnob(std::string label, Binding<float> value);
+    BoutiqueKnob(std::string label, Binding<float> value, float defaultValue);
 
     // Natural size: the face above the caption. Thread: main.
     Size naturalSize(TextCache& text) const;
@@ -46,9 +49,6 @@ public:
     // Everything the knob may paint, shadow included.
     Rect paintBounds() const;
 
-    // The knob has come on screen: the bound value becomes the drag anchor. Thread: main.
-    void onAppear();
-
     void draw(cairo_t* cr, RenderContext& ctx);
     // Whether the bound value differs from the one last drawn (a NaN drawn once stays drawn). Main.
     bool needsRedraw() const {
@@ -57,9 +57,12 @@ public:
     }
 
     bool hitTest(Point location) const override;
-    void pointerDown(Point location) override { drag_.begin(location); }
-    void pointerMove(Point location) override { drag_.move(location); }
-    void pointerUp(Point location) override { drag_.end(location); }
+    void pointerDown(Point location) override;
+    void pointerMove(Point location) override;
+    void pointerUp(Point location) override;
+    void pointerDoubleClick(Point) override { value_.set(defaultValue_); }
+    void scrollWheel(Point, double notches) override;
+    void setFineAdjustment(bool fine) override;
 
     const std::string& label() const { return label_; }
     float value() const { return value_.get(); }
@@ -67,7 +70,11 @@ public:
 private:
     std::string label_;
     Binding<float> value_;
-    float dragLastValue_ = 0.0f;
+    float defaultValue_;
+    float anchor_ = 0.0f;
+    bool moved_ = false;
+    bool fine_ = false;
+    Point lastLocation_{};
     float drawnValue_ = -1.0e30f;
     Rect frame_{};
     DragGesture drag_;

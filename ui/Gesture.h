@@ -9,6 +9,7 @@
 
 #include "ui/Geometry.h"
 
+#include <cmath>
 #include <functional>
 
 namespace thraskvell::ui {
@@ -58,6 +59,30 @@ private:
     bool armed_ = false;
 };
 
+// Window systems report single presses with their time; two presses close in time and place make a
+// double-click. Thread: main.
+class DoubleClickDetector {
+public:
+    static constexpr double kInterval = 0.4; // seconds
+    static constexpr double kSlop = 4.0;     // points
+
+    // Whether this press completes a double-click. A third press starts afresh.
+    bool press(Point location, double seconds) {
+        const bool twice = pending_ && seconds - time_ >= 0.0 && seconds - time_ <= kInterval &&
+                           std::abs(location.x - location_.x) <= kSlop &&
+                           std::abs(location.y - location_.y) <= kSlop;
+        pending_ = !twice;
+        time_ = seconds;
+        location_ = location;
+        return twice;
+    }
+
+private:
+    bool pending_ = false;
+    double time_ = 0.0;
+    Point location_{};
+};
+
 // The interface the main view routes pointer events through. Thread: main.
 class PointerTarget {
 public:
@@ -66,6 +91,13 @@ public:
     virtual void pointerDown(Point location) = 0;
     virtual void pointerMove(Point location) = 0;
     virtual void pointerUp(Point location) = 0;
+    // Sent instead of the second pointerDown of a double-click; its release still follows. Controls
+    // without a double-click action take it as the press it also is.
+    virtual void pointerDoubleClick(Point location) { pointerDown(location); }
+    // Mouse wheel: notches turned, away from the user positive.
+    virtual void scrollWheel(Point, double /*notches*/) {}
+    // Whether edits are fine (the Shift key), sent whenever it changes and before each press.
+    virtual void setFineAdjustment(bool) {}
 };
 
 } // namespace thraskvell::ui

@@ -1,5 +1,6 @@
 #include "ui/ThraskVellMainView.h"
 
+#include "dsp/ParameterSpec.h"
 #include "ui/Layout.h"
 
 #include <algorithm>
@@ -142,21 +143,17 @@ ThraskVellMainView::ThraskVellMainView(std::shared_ptr<ThraskVellViewModel> view
       altar_(binding("sustain"), binding("asymmetry"), binding("bassBoost")),
       panel_(kPanelHeader, panelHeaderTextStyle(), kPanelRed) {
     for (std::size_t i = 0; i < knobs_.size(); ++i)
-        knobs_[i] =
-            std::make_unique<BoutiqueKnob>(kKnobBindings[i].caption, binding(kKnobBindings[i].identifier));
+        knobs_[i] = std::make_unique<BoutiqueKnob>(
+            kKnobBindings[i].caption, binding(kKnobBindings[i].identifier),
+            thraskvell::defaultValue(kKnobBindings[i].identifier).value_or(0.0f));
     for (std::size_t i = 0; i < toggles_.size(); ++i)
         toggles_[i] =
             std::make_unique<MetalToggle>(kToggleBindings[i].caption, binding(kToggleBindings[i].identifier));
     subscription_ = viewModel_->objectWillChange().sink([this] { modelChanged_ = true; });
-    panel_.onToggle = [this](bool expanded) {
+    panel_.onToggle = [this](bool) {
         applyLayout();
         needsFullRepaint_ = true;
-        if (expanded)
-            for (std::size_t i = kMainKnobCount; i < knobs_.size(); ++i)
-                knobs_[i]->onAppear();
     };
-    for (std::size_t i = 0; i < kMainKnobCount; ++i)
-        knobs_[i]->onAppear();
 }
 
 ThraskVellMainView::~ThraskVellMainView() = default;
@@ -312,9 +309,8 @@ void ThraskVellMainView::draw(cairo_t* cr, double scale, double now, std::option
     needsFullRepaint_ = false;
 }
 
-void ThraskVellMainView::pointerDown(Point location) {
+PointerTarget* ThraskVellMainView::targetAt(Point location) {
     if (!layout_) applyLayout();
-    pointerTarget_ = nullptr;
     std::vector<PointerTarget*> candidates;
     for (std::size_t i = 0; i < kMainKnobCount; ++i)
         candidates.push_back(knobs_[i].get());
@@ -326,11 +322,32 @@ void ThraskVellMainView::pointerDown(Point location) {
             candidates.push_back(knobs_[i].get());
     }
     for (auto* target : candidates)
-        if (target->hitTest(location)) {
-            pointerTarget_ = target;
-            break;
-        }
-    if (pointerTarget_) pointerTarget_->pointerDown(location);
+        if (target->hitTest(location)) return target;
+    return nullptr;
+}
+
+void ThraskVellMainView::pointerDown(Point location) {
+    pointerTarget_ = targetAt(location);
+    if (!pointerTarget_) return;
+    pointerTarget_->setFineAdjustment(fine_);
+    pointerTarget_->pointerDown(location);
+}
+
+void ThraskVellMainView::pointerDoubleClick(Point location) {
+    pointerTarget_ = targetAt(location);
+    if (pointerTarget_) pointerTarget_->pointerDoubleClick(location);
+}
+
+void ThraskVellMainView::scrollWheel(Point location, double notches) {
+    if (PointerTarget* target = targetAt(location)) {
+        target->setFineAdjustment(fine_);
+        target->scrollWheel(location, notches);
+    }
+}
+
+void ThraskVellMainView::setFineAdjustment(bool fine) {
+    fine_ = fine;
+    if (pointerTarget_) pointerTarget_->setFineAdjustment(fine);
 }
 
 void ThraskVellMainView::pointerMove(Point location) {

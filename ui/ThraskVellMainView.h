@@ -87,6 +87,11 @@ public:
     void pointerDown(Point location);
     void pointerMove(Point location);
     void pointerUp(Point location);
+    // In place of the second press of a double-click; its release comes as pointerUp.
+    void pointerDoubleClick(Point location);
+    void scrollWheel(Point location, double notches);
+    // Whether Shift is held: finer knob steps. Hosts send it before presses and when it changes.
+    void setFineAdjustment(bool fine);
 
     // For hosts that show tooltips, and for tests.
     BoutiqueKnob& knob(std::size_t index) { return *knobs_[index]; }    // Trim … Volume, Gate … Ratio
@@ -96,6 +101,7 @@ public:
     ThraskVellViewModel& viewModel() { return *viewModel_; }
 
 private:
+    PointerTarget* targetAt(Point location);
     void measure();
     void applyLayout();
     void drawBackground(cairo_t* cr, double scale);
@@ -116,6 +122,7 @@ private:
     std::optional<MainViewLayout> layout_;
     bool needsFullRepaint_ = true;
     PointerTarget* pointerTarget_ = nullptr;
+    bool fine_ = false;
     SurfacePtr background_;
     Size backgroundSize_{};
     double backgroundScale_ = 0.0;

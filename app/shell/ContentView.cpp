@@ -263,6 +263,21 @@ void ContentView::pointerDown(ui::Point location) {
     }
 }
 
+void ContentView::pointerDoubleClick(ui::Point location) {
+    if (showAbout_ || !layout().mainView.contains(location)) return pointerDown(location);
+    pressed_ = Control::mainView;
+    mainView_->pointerDoubleClick(toMainView(location));
+}
+
+void ContentView::scrollWheel(ui::Point location, double notches) {
+    if (!showAbout_ && layout().mainView.contains(location))
+        mainView_->scrollWheel(toMainView(location), notches);
+}
+
+void ContentView::setFineAdjustment(bool fine) {
+    mainView_->setFineAdjustment(fine);
+}
+
 bool ContentView::over(Control control, ui::Point location) {
     const auto& H = layout().header;
     if (control == Control::play) return H.playControl.contains(location);

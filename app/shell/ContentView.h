@@ -111,6 +111,11 @@ public:
     void pointerDown(ui::Point location);
     void pointerMove(ui::Point location);
     void pointerUp(ui::Point location);
+    // In place of the second press of a double-click (its release comes as pointerUp).
+    void pointerDoubleClick(ui::Point location);
+    void scrollWheel(ui::Point location, double notches);
+    // Whether Shift is held: finer knob steps.
+    void setFineAdjustment(bool fine);
     void escapePressed();
 
     StandaloneAudioEngine& engine() { return *engine_; }

@@ -3,6 +3,7 @@
 #include "app/shell/ContentView.h"
 #include "platform/MainThreadQueue.h"
 #include "ui/BackingStore.h"
+#include "ui/Gesture.h"
 
 #include "Application.hpp"
 #include "Cairo.hpp"
@@ -79,16 +80,27 @@ protected:
     bool onMouse(const MouseEvent& event) override {
         if (event.button != 1) return false;
         const ui::Point p = logical(event.pos.getX(), event.pos.getY());
-        if (event.press)
-            content_.pointerDown(p);
-        else
+        content_.setFineAdjustment((event.mod & DGL_NAMESPACE::kModifierShift) != 0);
+        if (!event.press)
             content_.pointerUp(p);
+        else if (clicks_.press(p, event.time / 1000.0))
+            content_.pointerDoubleClick(p);
+        else
+            content_.pointerDown(p);
         requestFrame();
         return true;
     }
 
     bool onMotion(const MotionEvent& event) override {
+        content_.setFineAdjustment((event.mod & DGL_NAMESPACE::kModifierShift) != 0);
         content_.pointerMove(logical(event.pos.getX(), event.pos.getY()));
+        requestFrame();
+        return true;
+    }
+
+    bool onScroll(const ScrollEvent& event) override {
+        content_.setFineAdjustment((event.mod & DGL_NAMESPACE::kModifierShift) != 0);
+        content_.scrollWheel(logical(event.pos.getX(), event.pos.getY()), event.delta.getY());
         requestFrame();
         return true;
     }
@@ -119,6 +131,7 @@ private:
     MainThreadQueue& queue_;
     ContentView content_{MainThreadQueue::main()};
     ui::BackingStore store_;
+    ui::DoubleClickDetector clicks_;
 };
 
 } // namespace

@@ -15,6 +15,7 @@
 #include "extension/EditorHostSync.h"
 #include "platform/MainThreadQueue.h"
 #include "ui/BackingStore.h"
+#include "ui/Gesture.h"
 
 #include <chrono>
 #include <memory>
@@ -97,16 +98,22 @@ protected:
             });
     }
 
+    // Main. Every edit made inside one event reaches the host within one gesture, which a
+    // release or a wheel notch ends.
     bool onMouse(const MouseEvent& event) override {
         if (event.button != 1) return false;
         const ui::Point p = logical(event.pos.getX(), event.pos.getY());
         {
             std::optional<EditorHostSync::UserEdit> edit;
             if (_sync) edit.emplace(*_sync);
-            if (event.press)
-                _controller->view().pointerDown(p);
+            auto& view = _controller->view();
+            view.setFineAdjustment((event.mod & kModifierShift) != 0);
+            if (!event.press)
+                view.pointerUp(p);
+            else if (_clicks.press(p, event.time / 1000.0))
+                view.pointerDoubleClick(p);
             else
-                _controller->view().pointerUp(p);
+                view.pointerDown(p);
         }
         if (!event.press && _sync) _sync->endGesture();
         uiIdle();
@@ -117,8 +124,21 @@ protected:
         {
             std::optional<EditorHostSync::UserEdit> edit;
             if (_sync) edit.emplace(*_sync);
+            _controller->view().setFineAdjustment((event.mod & kModifierShift) != 0);
             _controller->view().pointerMove(logical(event.pos.getX(), event.pos.getY()));
         }
+        uiIdle();
+        return true;
+    }
+
+    bool onScroll(const ScrollEvent& event) override {
+        {
+            std::optional<EditorHostSync::UserEdit> edit;
+            if (_sync) edit.emplace(*_sync);
+            _controller->view().setFineAdjustment((event.mod & kModifierShift) != 0);
+            _controller->view().scrollWheel(logical(event.pos.getX(), event.pos.getY()), event.delta.getY());
+        }
+        if (_sync) _sync->endGesture();
         uiIdle();
         return true;
     }
@@ -138,6 +158,7 @@ private:
     std::shared_ptr<AudioUnitViewController> _controller;
     std::unique_ptr<EditorHostSync> _sync;
     ui::BackingStore _store;
+    ui::DoubleClickDetector _clicks;
 
     DISTRHO_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR(ThraskVellUI)
 };

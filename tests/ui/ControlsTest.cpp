@@ -28,18 +28,20 @@ TEST(Drawing, ShapesBlendsShadowsTextAndPicturesFollowTheirDesign) {
     auto square = [](cairo_t* m) { pathRect(m, {0, 0, 60, 60}), cairo_fill(m); };
     image.context().shadows->draw(cr, "big", {20, 110, 60, 60}, {{0, 0, 0, 1}, 12, 3, 10}, 2.0, square);
     image.context().shadows->draw(cr, "small", {120, 110, 60, 60}, {{0, 0, 0, 1}, 4, 0, 0}, 2.0, square);
-    // A continuous corner of radius 20 crosses the diagonal at 40 / 8 = 5, a circular one at 5.9. Screen and
+    // A continuous corner of radius 20 crosses the diagonal at 40 / 8 = 5, a circular one at 5.9; the
+    // capsule's semicircular end of radius 6 crosses it at 1.76. Screen and
     // multiply of 0.5 over 0.5 give 0.75 and 0.25. A shadow is the silhouette moved by the offset and blurred
     // by a Gaussian of sigma radius / 2: an edge falls off as its integral, 0.83, 0.48, 0.15 and 0.06 dark
     // at -0.96, 0.04, 1.04 and 1.54 sigma.
     using P = test::Probe;
-    EXPECT_EQ(
-        image.misses({P{4, 4, 123, 133}, P{5.5, 5.5, 250, 255}, P{45, 0, 250, 255}, P{0, 45, 250, 255},
-                      P{100, 0, 123, 133}, P{111.5, 23.5, 123, 133}, P{100, 12, 250, 255},
-                      P{106, 12, 250, 255}, P{125, 5, 188, 194}, P{135, 5, 61, 67}, P{50, 150, 0, 3},
-                      P{77, 150, 38, 48}, P{83, 150, 127, 137}, P{89, 150, 212, 222}, P{92, 150, 234, 244},
-                      P{53, 180, 127, 137}, P{180, 140, 135, 145}, P{182, 140, 217, 227}}),
-        "");
+    EXPECT_EQ(image.misses({P{4, 4, 123, 133},     P{5.5, 5.5, 250, 255},    P{45, 0, 250, 255},
+                            P{0, 45, 250, 255},    P{100, 0, 123, 133},      P{101, 1, 123, 133},
+                            P{102, 2, 250, 255},   P{111.5, 23.5, 123, 133}, P{100, 12, 250, 255},
+                            P{106, 12, 250, 255},  P{125, 5, 188, 194},      P{135, 5, 61, 67},
+                            P{50, 150, 0, 3},      P{77, 150, 38, 48},       P{83, 150, 127, 137},
+                            P{89, 150, 212, 222},  P{92, 150, 234, 244},     P{53, 180, 127, 137},
+                            P{180, 140, 135, 145}, P{182, 140, 217, 227}}),
+              "");
     TextCache& text = *image.context().text;
     const TextStyle mono{FontDesign::monospaced, 12, FontWeight::bold}, serif{FontDesign::serif, 30};
     EXPECT_EQ(text.measure("iiii", mono).width, text.measure("MMMM", mono).width);
@@ -62,13 +64,14 @@ TEST(Drawing, ShapesBlendsShadowsTextAndPicturesFollowTheirDesign) {
 
 constexpr float kNaN = std::numeric_limits<float>::quiet_NaN(), kInf = std::numeric_limits<float>::infinity();
 
-// What happens to a control, in order: a pointer event (a press at a height from the centre of its face, up
-// < 0; a move 13 points to the side at a height; a release where the pointer is), its value set from outside,
-// or the control coming on screen; and the value after each.
-enum Act { press, move, release, setTo, appear };
+// What happens to a control, in order: a pointer event (a press or double-click at a height from the centre
+// of its face, up < 0; a move 13 points to the side at a height; a release where the pointer is; wheel
+// notches, away positive), Shift held (1) or let go (0), or its value set from outside; and the value after
+// each.
+enum Act { press, move, release, doubleClick, wheel, shift, setTo };
 struct Step {
     Act act;
-    double dy; // for setTo, the value set; unused for a release
+    double dy; // for setTo, the value set; wheel notches; shift on; unused for a release
     float value;
 };
 struct Row {
@@ -80,8 +83,9 @@ struct Row {
 
 TEST(Controls, KnobsPointAtTheirValueSwitchesStandUpWhenOnAndBothFollowThePointer) {
     // A knob's gold pointer, 17 from the centre: lower left, up, lower right, left, right. Values no angle
-    // can show are drawn at an end of the sweep; a drag moves the value one unit per point from where the
-    // last one ended (or from the value it appeared with), clamped.
+    // can show are drawn at an end of the sweep; a drag moves the value one unit per point (a tenth with
+    // Shift) from the value it had when pressed, clamped, and a press alone writes nothing; the wheel moves
+    // it 1 a notch (0.1 with Shift); a double-click restores the default, 50 here.
     const double d = 17 / std::sqrt(2.0);
     auto gold = [d](int at) {
         const Point pointer[] = {{-d, d}, {0, -17}, {d, d}, {-17, 0}, {17, 0}};
@@ -94,29 +98,31 @@ TEST(Controls, KnobsPointAtTheirValueSwitchesStandUpWhenOnAndBothFollowThePointe
     // the centre to 16 below), darkened by its shadow past one end.
     const std::vector<test::Probe> on{{0, -18, 150, 255}, {0, 2, 100, 255}, {0, 7, 0, 30}},
         off{{0, -2, 0, 45}, {0, 2, 150, 255}, {0, 14, 100, 255}};
-    // From 40: clamped at the top, then back down; the next drag starts where that one ended, not from a
-    // value set meanwhile, until the knob appears again.
-    const std::vector<Step> drags{{press, 0, 40},  {move, -30, 70},  {move, -80, 100}, {move, -200, 100},
-                                  {move, -10, 50}, {release, 0, 50}, {setTo, 12, 12},  {press, 0, 50},
-                                  {move, -5, 55},  {release, 0, 55}, {setTo, 12, 12},  {appear, 0, 12},
-                                  {setTo, 30, 30}, {press, 0, 12},   {move, -5, 17}};
+    // From 40: clamped at the top, then back down; a value set from outside is where the next drag starts,
+    // and a click that does not move leaves it. Shift mid-drag carries on from where the value is.
+    const std::vector<Step> drags{
+        {press, 0, 40},   {move, -30, 70},    {move, -80, 100},     {move, -200, 100}, {move, -10, 50},
+        {release, 0, 50}, {setTo, 12, 12},    {press, 0, 12},       {move, -5, 17},    {release, 0, 17},
+        {setTo, 30, 30},  {press, 0, 30},     {release, 0, 30},     {shift, 1, 30},    {press, 0, 30},
+        {move, -30, 33},  {shift, 0, 33},     {move, -40, 43},      {release, 0, 43},  {wheel, 2, 45},
+        {shift, 1, 45},   {wheel, -3, 44.7f}, {doubleClick, 0, 50}, {release, 0, 50},  {wheel, 600, 100}};
     for (const Row& row :
          {Row{true, 0, gold(0), {{press, 0, 0}, {move, -0.5, 0.5f}, {release, 0, 0.5f}}},
           Row{true, 40, gold(-1), drags},
           Row{true, 10, gold(-1), {{press, 0, 10}, {move, 25, 0}, {move, 5, 5}, {release, 0, 5}}},
           Row{true, 50, gold(1)}, Row{true, 100, gold(2)},
-          Row{true, 150, gold(3), {{press, 0, 100}, {move, 60, 90}}}, Row{true, -50, gold(4)},
-          Row{true, kNaN, gold(0), {{press, 0, 0}, {move, -20, 0}}}, Row{true, kInf, gold(2)},
-          Row{true, -kInf, gold(0)}, Row{false, 0, off, {{press, 0, 0}, {release, 0, 1}}},
+          Row{true, 150, gold(3), {{press, 0, 150}, {release, 0, 150}, {press, 0, 150}, {move, 60, 90}}},
+          Row{true, -50, gold(4)}, Row{true, kNaN, gold(0), {{press, 0, kNaN}, {move, -20, 0}}},
+          Row{true, kInf, gold(2)}, Row{true, -kInf, gold(0)},
+          Row{false, 0, off, {{press, 0, 0}, {release, 0, 1}, {doubleClick, 0, 1}, {release, 0, 0}}},
           Row{false, 0.5f, off, {{press, 0, 0.5f}, {release, 0, 1}}},
           Row{false, 0.6f, on, {{press, 0, 0.6f}, {release, 0, 0}}},
           Row{false, 1, on, {{press, -18, 1}, {release, 0, 0}}},
           Row{false, 100, on, {{press, 0, 100}, {release, 0, 0}}}}) {
         SCOPED_TRACE(testing::Message() << (row.knob ? "knob at " : "switch at ") << row.start);
         float value = row.start;
-        BoutiqueKnob knob("Trim", Binding<float>::to(value));
+        BoutiqueKnob knob("Trim", Binding<float>::to(value), 50);
         MetalToggle toggle("DRY", Binding<float>::to(value));
-        knob.onAppear();
         // Alone at its natural size, drawn at scale 2; the face is the top of its stack.
         const auto check = [&](auto& control, double face) {
             test::Image image({100, 110}, 2.0);
@@ -134,8 +140,10 @@ TEST(Controls, KnobsPointAtTheirValueSwitchesStandUpWhenOnAndBothFollowThePointe
                 if (act == press) control.pointerDown(at = {c.x, c.y + dy});
                 if (act == move) control.pointerMove(at = {c.x + 13, c.y + dy});
                 if (act == release) control.pointerUp(at);
+                if (act == doubleClick) control.pointerDoubleClick(at = {c.x, c.y + dy});
+                if (act == wheel) control.scrollWheel(at, dy);
+                if (act == shift) control.setFineAdjustment(dy != 0);
                 if (act == setTo) value = static_cast<float>(dy);
-                if (act == appear) knob.onAppear();
                 EXPECT_THAT(value, testing::NanSensitiveFloatEq(after)) << "step " << i;
             }
         };

@@ -143,7 +143,8 @@ protected:
 };
 
 // Fifty openings report the size at the host's scale and keep the process flat; in the last, a drag and a tap
-// are one host gesture each and automation moves the editor without coming back.
+// are one host gesture each, automation moves the editor without coming back, and a click that does not
+// move leaves the host's value alone.
 TEST_F(ClapEditorTest, OpeningsKeepTheProcessFlatEditsAreHostGesturesAndAHostChangeIsNotSentBack) {
     const auto peakKilobytes = [] {
         rusage usage{};
@@ -181,17 +182,27 @@ TEST_F(ClapEditorTest, OpeningsKeepTheProcessFlatEditsAreHostGesturesAndAHostCha
     EXPECT_EQ(events.front(), (Event{CLAP_EVENT_PARAM_GESTURE_BEGIN, kSustain, 0.0}));
     EXPECT_EQ(events[events.size() - 2], (Event{CLAP_EVENT_PARAM_VALUE, kSustain, 80.0}));
     EXPECT_EQ(sustain(), 80.0);
-    EXPECT_EQ(gesture("mousemove 275 717 click 1 mousemove 240 569 click 1"),
-              (std::vector<Event>{{CLAP_EVENT_PARAM_GESTURE_BEGIN, kBassBoost, 0.0},
-                                  {CLAP_EVENT_PARAM_VALUE, kBassBoost, 1.0},
-                                  {CLAP_EVENT_PARAM_GESTURE_END, kBassBoost, 0.0}}));
-
     events.clear(); // a hundred host ticks after the automation, nothing has come back
     process(20.0, events);
     int ticks = 0;
     pumpUntil([&] { return process(-1, events), ++ticks == 100; });
     EXPECT_TRUE(events.empty());
     EXPECT_EQ(sustain(), 20.0);
+    // A click on the knob the host moved leaves the host's value and sends nothing; a double-click restores
+    // the default and a wheel notch adds 1, each as one gesture.
+    EXPECT_EQ(std::system("timeout 10 xdotool mousemove 97 369 click 1"), 0);
+    pumpUntil([&] { return process(-1, events), ++ticks == 200; });
+    EXPECT_TRUE(events.empty());
+    EXPECT_EQ(sustain(), 20.0);
+    for (const auto& [pointer, value] : {std::pair{"click --repeat 2 --delay 80 1", 50.0}, {"click 4", 51.0}})
+        EXPECT_EQ(gesture(pointer), (std::vector<Event>{{CLAP_EVENT_PARAM_GESTURE_BEGIN, kSustain, 0.0},
+                                                        {CLAP_EVENT_PARAM_VALUE, kSustain, value},
+                                                        {CLAP_EVENT_PARAM_GESTURE_END, kSustain, 0.0}}))
+            << pointer;
+    EXPECT_EQ(gesture("mousemove 275 717 click 1 mousemove 240 569 click 1"),
+              (std::vector<Event>{{CLAP_EVENT_PARAM_GESTURE_BEGIN, kBassBoost, 0.0},
+                                  {CLAP_EVENT_PARAM_VALUE, kBassBoost, 1.0},
+                                  {CLAP_EVENT_PARAM_GESTURE_END, kBassBoost, 0.0}}));
     gui->destroy(plugin);
 }
 
