@@ -201,10 +201,18 @@ void VellAltarView::draw(cairo_t* cr, RenderContext& ctx) {
     drawn_ = a;
     drawnOnce_ = true;
 
+    // The layers have the device's resolution: placed on whole device pixels they are copied as they
+    // are, not resampled soft.
+    double x = frame_.x, y = frame_.y;
+    cairo_user_to_device(cr, &x, &y);
+    x = std::round(x);
+    y = std::round(y);
+    cairo_device_to_user(cr, &x, &y);
+
     // Half-point steps keep the number of distinct blurred masks small while the spring runs.
     a.shadow.radius = std::round(a.shadow.radius * 2.0) * 0.5;
     cairo_surface_t* fitted = fitted_.get();
-    ctx.shadows->draw(cr, "altar.picture", frame_, a.shadow, ctx.scale,
+    ctx.shadows->draw(cr, "altar.picture", {x, y, frame_.width, frame_.height}, a.shadow, ctx.scale,
                       [fitted](cairo_t* m) { cairo_mask_surface(m, fitted, 0, 0); });
 
     // The blends only ever meet the picture (both layers are masked by it), so the picture with its
@@ -213,12 +221,6 @@ void VellAltarView::draw(cairo_t* cr, RenderContext& ctx) {
         a.shadeOpacity != composed_.shadeOpacity || a.brightness != composed_.brightness)
         compose(a);
     cairo_save(cr);
-    // The composite has the device's resolution: placed on whole device pixels it is copied as it is.
-    double x = frame_.x, y = frame_.y;
-    cairo_user_to_device(cr, &x, &y);
-    x = std::round(x);
-    y = std::round(y);
-    cairo_device_to_user(cr, &x, &y);
     cairo_set_source_surface(cr, composite_.get(), x, y);
     cairo_paint(cr);
     cairo_restore(cr);

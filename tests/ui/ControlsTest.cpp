@@ -48,7 +48,12 @@ TEST(Drawing, ShapesBlendsShadowsTextAndPicturesFollowTheirDesign) {
     EXPECT_LT(text.measure("iiii", serif).width, text.measure("MMMM", serif).width * 0.7);
     const Size black = text.measure("THRASK VELL", {FontDesign::serif, 30, FontWeight::black});
     EXPECT_GT(black.width, text.measure("THRASK VELL", serif).width);
-    EXPECT_GT(black.height, 30.0);          // a line is taller than the size
+    EXPECT_GT(black.height, 30.0); // a line is taller than the size
+    const auto width = [&](FontWeight weight) {
+        return text.measure("Thrask Vell bass fuzz and sustain", {FontDesign::system, 30, weight}).width;
+    };
+    EXPECT_TRUE(width(FontWeight::regular) < width(FontWeight::semibold) &&
+                width(FontWeight::semibold) < width(FontWeight::bold));
     TextStyle asGiven = knobCaptionStyle(); // knob captions show in capitals, whatever else is cached
     asGiven.uppercase = false;
     EXPECT_EQ(text.measure("Thresh", knobCaptionStyle()), text.measure("THRESH", asGiven));
@@ -212,6 +217,18 @@ TEST(Altar, EachChangeAnimatesWithItsCurveFromWhereTheLookIsAndShowsInThePicture
     EXPECT_LT(black.r, 127 - 10); // darker than the grey behind
     EXPECT_NEAR(black.r, black.g, 2);
     EXPECT_GT(red.r, red.g + 10);
+    // A fifth of a point off, at scale 1 and 2, the picture still lands on whole pixels: the same pixels.
+    for (const double scale : {1.0, 2.0}) {
+        const auto picture = [&](double offset) {
+            test::Image image({360, 360}, scale, 0.5);
+            VellAltarView altar(Binding<float>::owning(100), Binding<float>::owning(0),
+                                Binding<float>::owning(0));
+            altar.setFrame({frame.x + offset, frame.y + offset, frame.width, frame.height});
+            altar.draw(image.cr(), image.context());
+            return image.mean(centre);
+        };
+        EXPECT_EQ(picture(0.0), picture(0.2)) << scale;
+    }
     const Rect& b = bounds; // all it paints, the fullest shadow included, lies inside its paint bounds
     for (const Rect& strip :
          {Rect{b.x, b.maxY(), b.width, 6}, Rect{b.x - 6, 0, 6, b.maxY()}, Rect{b.maxX(), 0, 6, b.maxY()}})
