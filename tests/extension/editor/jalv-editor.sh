@@ -6,7 +6,10 @@
 bundle=$1 uri=$2 xprobe=$3
 source "$(dirname "$0")/xsession.sh"
 need jalv.gtk3 jackd jack_wait xdotool
-export GSETTINGS_BACKEND=memory JACK_DEFAULT_SERVER="thraskvell-editor-$$-$RANDOM" JACK_NO_START_SERVER=1
+# One server name per build tree and plug-in: JACK keeps a slot per name while its process lives and hands
+# a dead server's slot to the next one of that name, so uncleanly ended runs cannot use up its few slots.
+server="thraskvell-editor-$(printf '%s %s' "$(pwd -P)" "$uri" | cksum | cut -d' ' -f1)"
+export GSETTINGS_BACKEND=memory JACK_DEFAULT_SERVER="$server" JACK_NO_START_SERVER=1
 export LV2_PATH="$work/lv2"
 mkdir "$work/lv2" && ln -s "$(cd "$bundle" && pwd)" "$work/lv2/"
 spawn jackd jackd --no-realtime -n "$JACK_DEFAULT_SERVER" -d dummy -r 48000 -p 256
