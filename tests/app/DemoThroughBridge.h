@@ -15,7 +15,7 @@ namespace thraskvell::test {
 
 using Sets = std::vector<std::pair<const char*, float>>;
 
-// Interleaved samples through a prepared bridge, `block` frames at a time, in place.
+// Interleaved samples through a prepared bridge, `block` frames at a time, as a host runs it.
 inline std::vector<float> processInterleaved(DSPBridge& bridge, std::vector<float> samples, int channels,
                                              int block) {
     const std::size_t n = std::size_t(channels), frames = samples.size() / n;
@@ -32,16 +32,6 @@ inline std::vector<float> processInterleaved(DSPBridge& bridge, std::vector<floa
     for (std::size_t i = 0; i < samples.size(); ++i)
         samples[i] = planar[i % n][i / n];
     return samples;
-}
-
-// A file's samples as a host runs them: a bridge prepared for the block size at the file's rate.
-inline std::vector<float> throughBridge(std::vector<float> samples, int channels, double rate, int block,
-                                        const Sets& sets) {
-    DSPBridge bridge;
-    EXPECT_TRUE(bridge.prepare(block, rate, channels));
-    for (const auto& [id, value] : sets)
-        bridge.setParameter(id, value);
-    return processInterleaved(bridge, std::move(samples), channels, block);
 }
 
 // The demo as the standalone app plays it: the riff in both channels at 44100 Hz, 512 frames at a

@@ -22,5 +22,4 @@ app=$watched watched=""
 exited() { ! kill -0 "$app" 2>/dev/null; }
 wait_for 10 "exit after the window closed" exited
 wait "$app" || fail "exit status $?"
-! grep -q "Engine start error" "$work/app.log" || fail "the engine did not start"
 echo "ok: played, closed, exit status 0"
