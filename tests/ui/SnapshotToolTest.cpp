@@ -12,7 +12,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Refusals and failures leave a good PNG as it was and nothing beside it; a render replaces it whole.
+// Refusals (a parameter out of range too: the tool shares the renderer's parser) and failures leave a good
+// PNG as it was and nothing beside it; a render replaces it whole.
 TEST(Snapshot, WritesOnlyWhatItCanRenderAndOnlyWhole) {
     std::string pattern = (fs::temp_directory_path() / "thraskvell-snapshot-test-XXXXXX").string();
     ASSERT_NE(mkdtemp(pattern.data()), nullptr);
@@ -21,7 +22,8 @@ TEST(Snapshot, WritesOnlyWhatItCanRenderAndOnlyWhole) {
     for (const auto& [prefix, options, status] : // a file size limit far below any PNG makes the write fail
          {C{"", "--scale nan", 2}, C{"", "--scale inf", 2}, C{"", "--scale 0", 2}, C{"", "--scale 4.5", 2},
           C{"", "--width nan", 2}, C{"", "--width 4097", 2}, C{"", "--height inf", 2},
-          C{"", "--height 749", 2}, C{"trap '' XFSZ; ulimit -f 4;", "", 1}, C{"", "--scale 0.5", 0}}) {
+          C{"", "--height 749", 2}, C{"", "--set volume=101", 2}, C{"trap '' XFSZ; ulimit -f 4;", "", 1},
+          C{"", "--scale 0.5 --set volume=100", 0}}) {
         SCOPED_TRACE(std::string(prefix) + options);
         std::ofstream(png) << "a good snapshot";
         const std::string command = std::string("ASAN_OPTIONS=detect_leaks=0 timeout 30 sh -c \"") + prefix +
