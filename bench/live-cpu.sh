@@ -3,9 +3,12 @@
 # at 55 Hz) through "Doom Wall", under a private JACK dummy server at 48 kHz / 256 frames and a private
 # Xvfb display, with jackd's and the X server's shares beside it. Then the same audio time of white
 # noise through thraskvell-render in blocks of 256: the effect's own cost, without JACK or a window.
+# Between them, the mono LV2 with the same editor and settings in jalv.gtk3, a lilv host, under the
+# same server, display and metronome: the ratio of the two programs' shares is the live program's cost
+# against the plug-in's in a host.
 # Usage: bench/live-cpu.sh BUILD [SECONDS]   (default 20 s)
 set -eu
-build=$1
+build=$(cd "$1" && pwd)
 seconds=${2:-20}
 work=$(mktemp -d)
 pids=()
@@ -32,12 +35,31 @@ for _ in $(seq 100); do jack_connect thraskvell-bench-metro:60_bpm "Thrask Vell 
 jack_lsp -c "Thrask Vell Live:audio_in_1" | grep -q metro || { echo "the metronome could not be connected"; exit 1; }
 
 ticks() { awk '{print $14 + $15}' "/proc/$1/stat"; }
-share() { awk -v t="$1" -v hz="$(getconf CLK_TCK)" -v s="$seconds" 'BEGIN { printf "%.2f %%", t * 100 / (hz * s) }'; }
+share() { awk -v t="$1" -v hz="$(getconf CLK_TCK)" -v s="$seconds" 'BEGIN { printf "%.2f", t * 100 / (hz * s) }'; }
 sleep 2 # settle after start-up
 l=$(ticks $live_pid) j=$(ticks $jack_pid) x=$(ticks $xvfb_pid)
 sleep "$seconds"
-echo "thraskvell-live: $(share $(($(ticks $live_pid) - l))) of a core" \
-    "(jackd $(share $(($(ticks $jack_pid) - j))), X server $(share $(($(ticks $xvfb_pid) - x))))"
+live=$(share $(($(ticks $live_pid) - l)))
+echo "thraskvell-live: $live % of a core" \
+    "(jackd $(share $(($(ticks $jack_pid) - j))) %, X server $(share $(($(ticks $xvfb_pid) - x))) %)"
+kill "$live_pid" && wait "$live_pid" 2>/dev/null || true
+
+# The same in jalv.gtk3: the mono LV2 from this build with Doom Wall's values.
+settings=()
+for pair in $(tr -d ' \n{}"' <"$(dirname "$0")/../presets/doom-wall.json" | tr , ' '); do
+    [[ $pair == thraskVellVersion:* ]] || settings+=(-c "${pair/:/=}")
+done
+LV2_PATH="$build/bin" GSETTINGS_BACKEND=memory jalv.gtk3 -x -n thraskvell-bench-jalv "${settings[@]}" \
+    urn:thraskvell:fuzz:mono >/dev/null 2>&1 &
+jalv_pid=$! && pids+=($!)
+for _ in $(seq 200); do jack_connect thraskvell-bench-metro:60_bpm thraskvell-bench-jalv:lv2_audio_in_1 2>/dev/null && break; sleep 0.1; done
+jack_lsp -c thraskvell-bench-jalv:lv2_audio_in_1 | grep -q metro || { echo "jalv could not be connected"; exit 1; }
+timeout 20 xdotool search --sync --onlyvisible --name '^Thrask Vell Mono' >/dev/null || { echo "no jalv window"; exit 1; }
+sleep 2
+h=$(ticks $jalv_pid)
+sleep "$seconds"
+hosted=$(share $(($(ticks $jalv_pid) - h)))
+awk -v l="$live" -v h="$hosted" 'BEGIN { printf "jalv.gtk3 with the mono LV2: %s %% of a core; thraskvell-live / jalv = %.2f\n", h, l / h }'
 
 # A 16-bit mono 48 kHz WAV of white noise, as long as the measurement.
 le() { printf "$(printf '\\x%02x' $(($1 & 255)) $(($1 >> 8 & 255)) $(($1 >> 16 & 255)) $(($1 >> 24 & 255)))"; }
