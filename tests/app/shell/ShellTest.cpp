@@ -220,6 +220,30 @@ TEST(Glyphs, InfoIsARingAroundAnIAndTheWaveformAStrokeAtNineTenthsScale) {
     }
 }
 
+// The sheet's Done is set semibold: the bright gold of its letters (the frame around them is dimmer) is
+// nearer the same word set semibold on the sheet's grey than set bold.
+TEST(AboutView, DoneIsSemibold) {
+    const auto inked = [](const Offscreen& image, const ui::Rect& r) {
+        int count = 0;
+        for (double y = r.y; y < r.maxY(); ++y)
+            for (double x = r.x; x < r.maxX(); ++x)
+                count += image.at(x, y).r > 200 && image.at(x, y).g > 150;
+        return count;
+    };
+    AboutView about([] {});
+    Offscreen sheet(600, 850), semibold(100, 40), bold(100, 40);
+    sheet.draw([&](cairo_t* cr) { about.draw(cr, {600, 850}, 1.0); });
+    ui::TextCache text;
+    for (auto [image, weight] :
+         {std::pair{&semibold, ui::FontWeight::semibold}, {&bold, ui::FontWeight::bold}})
+        image->draw([&](cairo_t* cr) {
+            ui::setSourceColor(cr, ui::Color::white(0.1)), cairo_paint(cr);
+            text.draw(cr, "Done", {ui::FontDesign::system, 15, weight, {0.9, 0.7, 0.3, 1}}, {10, 10});
+        });
+    const int done = inked(sheet, about.layout({600, 850}).done), full = inked(bold, {0, 0, 100, 40});
+    EXPECT_LT(std::abs(done - inked(semibold, {0, 0, 100, 40})), std::abs(done - full)) << done;
+}
+
 // In the smallest window and a large one; the sheet's text wraps rather than being cut.
 TEST(ContentViewLayout, ControlsAndSheetItemsStayInsideAndApartAndTheMainViewKeepsItsMinimum) {
     const auto insideAndApart = [](const ui::Rect& outer, std::vector<ui::Rect> items) {
