@@ -40,8 +40,7 @@ public:
         return true;
     }
 
-    // Every frame rendered, result[channel][frame], without the silence SDL writes before the engine's
-    // first callback (what the tests play starts with a sound).
+    // result[channel][frame], without SDL's silence before the first callback (tests start with sound).
     std::vector<std::vector<float>> read() const {
         std::ifstream file(_dir / "device.raw", std::ios::binary | std::ios::ate);
         std::vector<float> all(std::size_t(std::max<std::streamoff>(file.tellg(), 0)) / sizeof(float) / 2 *

@@ -18,9 +18,8 @@ auto inTwentySeconds() {
     return std::chrono::steady_clock::now() + std::chrono::seconds(20);
 }
 
-// Host automation's way to the editor: writers set parameters, an observer forwards them to a mailbox,
-// the writers post closures now and then, another thread drains; meanwhile rounds add a slow observer
-// and remove it while the writers call it: none of its calls may begin after removal or outlast it.
+// Host automation's way to the editor, with closures posted now and then; meanwhile a slow observer
+// comes and goes while the writers call it: none of its calls may begin after removal or outlast it.
 TEST(PlatformThreads, WritesReachTheDrainingThreadInOrderWhileObserversComeAndGo) {
     MainThreadQueue queue(8);
     std::vector<std::shared_ptr<AUParameter>> children;
@@ -91,8 +90,7 @@ TEST(PlatformThreads, WritesReachTheDrainingThreadInOrderWhileObserversComeAndGo
     }
 }
 
-// A source whose k-th frame is known: a ramp on the left, its negation on the right (if any), so a
-// swapped, dropped or repeated frame shows. It notes its thread and the allocation count per callback.
+// A ramp on the left, its negation on the right, so a swapped, dropped or repeated frame shows.
 struct Ramp {
     static float at(std::uint64_t frame) { return float(frame % 4096) / 4096.0f - 0.5f; }
     std::atomic<std::uint64_t> frames{0};
@@ -118,10 +116,8 @@ struct Ramp {
     }
 };
 
-// A source node takes a standard format of at most eight channels; the graph takes attached sources
-// into the main mixer at one rate, and one tap on bus 0. A mono and a stereo ramp summed by the mixer:
-// left 2 × ramp, right ramp − ramp. The tap sees the mix in whole buffers, with their frame positions,
-// on a thread of its own.
+// A mono and a stereo ramp summed by the mixer: left 2 × ramp, right ramp − ramp. The tap sees the mix
+// in whole buffers, with their frame positions, on a thread of its own.
 TEST(AVAudioEngine, AfterAFailedStartMixesSourcesUnalteredAndTapsWholeBuffersOffTheAudioThread) {
     ::setenv("SDL_AUDIODRIVER", "thraskvell-no-such-driver", 1);
     const auto standard = &AVAudioFormat::makeStandard;
@@ -183,8 +179,7 @@ TEST(AVAudioEngine, AfterAFailedStartMixesSourcesUnalteredAndTapsWholeBuffersOff
     for (std::size_t f = 0; f < tapped.size(); ++f)
         ASSERT_EQ(tapped[f], 2.0f * Ramp::at(f)) << "frame " << f;
     EXPECT_EQ(engine.droppedTapFrames(), 0u);
-    // Without a tap, between two callbacks lie only the engine's mixing and the device write: the
-    // real-time side allocates nothing (the test thread only sleeps meanwhile).
+    // Without a tap the real-time side allocates nothing between callbacks (this thread only sleeps).
     ASSERT_TRUE(mixer.removeTapOnBus(0));
     const std::size_t before = mono.calls;
     ASSERT_FALSE(engine.startAndReturnError().has_value());
@@ -194,9 +189,8 @@ TEST(AVAudioEngine, AfterAFailedStartMixesSourcesUnalteredAndTapsWholeBuffersOff
     engine.stop();
     ASSERT_GE(mono.calls, before + 500);
     // The first few callbacks of a run may meet the device's first-use buffers (stdio and the like).
-    EXPECT_EQ(*std::max_element(mono.allocations.begin(), mono.allocations.end()) -
-                  *std::min_element(mono.allocations.begin(), mono.allocations.end()),
-              0u);
+    const auto [least, most] = std::minmax_element(mono.allocations.begin(), mono.allocations.end());
+    EXPECT_EQ(*most - *least, 0u);
 }
 
 } // namespace
