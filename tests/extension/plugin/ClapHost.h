@@ -1,5 +1,4 @@
-// A minimal CLAP host over the headers DPF ships: loads a .clap, creates the plug-in, and drives
-// parameters, audio ports, processing and state. Shared by the host tests and the benchmark.
+// A minimal CLAP host over the headers DPF ships, for the host tests and the benchmark.
 // Threads: main, except process(), which a real host calls on its audio thread.
 #pragma once
 
@@ -17,7 +16,6 @@
 
 namespace thraskvell::test {
 
-// One loaded binary: dlopen, entry init / deinit.
 struct ClapLibrary {
     explicit ClapLibrary(const std::string& path) : handle(dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL)) {
         if (handle) entry = static_cast<const clap_plugin_entry_t*>(dlsym(handle, "clap_entry"));
@@ -31,7 +29,6 @@ struct ClapLibrary {
     const clap_plugin_entry_t* entry = nullptr;
 };
 
-// One plug-in instance and the host object it talks to.
 class ClapInstance : public PluginAdapter {
 public:
     ClapInstance(const ClapLibrary& library, const char* id) {
@@ -56,9 +53,8 @@ public:
         }
     }
     ~ClapInstance() override {
-        if (!_plugin) return;
         deactivate();
-        _plugin->destroy(_plugin);
+        if (_plugin) _plugin->destroy(_plugin);
     }
 
     const clap_plugin_t* plugin() const { return _plugin; }
@@ -75,7 +71,6 @@ public:
         _active = _processing = false;
     }
 
-    // Queues a parameter value event for the next process call, at its first frame.
     void queueParameter(clap_id id, double value) {
         const clap_event_header_t header{sizeof(clap_event_param_value_t), 0, CLAP_CORE_EVENT_SPACE_ID,
                                          CLAP_EVENT_PARAM_VALUE, 0};
@@ -83,7 +78,7 @@ public:
             _events[_eventCount++] = {header, id, nullptr, -1, -1, -1, -1, value};
     }
     void setParameter(std::uint32_t index, float value) override { queueParameter(index, value); }
-    float parameterValue(std::uint32_t index) const override {
+    float parameterValue(std::uint32_t index) const {
         double value = -1.0;
         extension<clap_plugin_params_t>(CLAP_EXT_PARAMS)->get_value(_plugin, index, &value);
         return static_cast<float>(value);

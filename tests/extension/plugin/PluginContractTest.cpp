@@ -1,7 +1,6 @@
-// What every plug-in format must keep, through each format's own host path (lilv, the CLAP entry, the
-// VST3 factory) for both variants: it identifies itself as projects remember it, sounds exactly like the
-// bridge whatever the blocks, values and re-activations, without allocating, and saved state brings a fresh
-// instance back; the LV2 bundles' presets; one instance under a host's threads, all under ThreadSanitizer.
+// What every format keeps through its own host path (lilv, the CLAP entry, the VST3 factory), both variants:
+// its identity as projects remember it, the bridge's sound bit for bit whatever the blocks, values and
+// re-activations, without allocating, and state into a fresh instance; the LV2 presets; a host's threads.
 #include "tests/extension/plugin/ClapHost.h"
 #include "tests/support/AllocationCounter.h"
 
@@ -21,13 +20,14 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <bit>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <deque>
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <ranges>
 #include <span>
 #include <sstream>
 #include <thread>
@@ -43,8 +43,9 @@ template <class T> using Owned = std::unique_ptr<T, void (*)(T*)>;
 class Lv2Adapter final : public PluginAdapter {
 public:
     explicit Lv2Adapter(const PluginVariant& variant) {
+        reinstantiates = true; // rate and block lengths are fixed at instantiation
         const auto bundle = own(lilv_new_file_uri(_world.get(), nullptr, variant.lv2Bundle)),
-                   uri = own(lilv_new_uri(_world.get(), variant.lv2Uri));
+                   uri = node(variant.lv2Uri);
         lilv_world_load_bundle(_world.get(), bundle.get());
         if (!(_plugin = lilv_plugins_get_by_uri(lilv_world_get_all_plugins(_world.get()), uri.get()))) return;
         const std::uint32_t ports = lilv_plugin_get_num_ports(_plugin);
@@ -68,11 +69,10 @@ public:
                    std::to_string(_audioOut.size()) + " out";
     }
 
-    // Rate and block lengths are fixed at instantiation; the maximum is the longest block sent.
-    bool reinstantiates() const override { return true; }
+    // The nominal length is the prepared one; the maximum, the longest block a host sends.
     bool activate(double rate, std::uint32_t maxBlock) override {
         _instance.reset();
-        _blocks = {std::int32_t(maxBlock), std::int32_t(longestBlock(maxBlock))};
+        _blocks = {std::int32_t(maxBlock), std::int32_t(overrun * maxBlock)};
         LV2_Options_Option options[] = {{LV2_OPTIONS_INSTANCE, 0, map(LV2_BUF_SIZE__nominalBlockLength),
                                          sizeof(std::int32_t), map(LV2_ATOM__Int), &_blocks[0]},
                                         {LV2_OPTIONS_INSTANCE, 0, map(LV2_BUF_SIZE__maxBlockLength),
@@ -91,7 +91,6 @@ public:
         return true;
     }
     void setParameter(std::uint32_t index, float value) override { *_controls[index].second = value; }
-    float parameterValue(std::uint32_t index) const override { return *_controls[index].second; }
     bool process(float** in, float** out, std::uint32_t frames) override {
         for (std::size_t c = 0; c < _audioIn.size(); ++c) {
             lilv_instance_connect_port(_instance.get(), _audioIn[c], in[c]);
@@ -123,17 +122,15 @@ public:
     bool restoreState(const std::string& turtle) override {
         return restore(lilv_state_new_from_string(_world.get(), &_map, turtle.c_str()));
     }
-    // The bundle's presets for this plug-in, as a host lists them.
     Owned<LilvNodes> presets() const {
-        const auto preset = own(lilv_new_uri(_world.get(), LV2_PRESETS__Preset));
-        return {lilv_plugin_get_related(_plugin, preset.get()), lilv_nodes_free};
+        return {lilv_plugin_get_related(_plugin, node(LV2_PRESETS__Preset).get()), lilv_nodes_free};
     }
     // Loads one as jalv does, port values and state text: its one label, empty when it did not load.
     std::string loadPreset(const LilvNode* preset) {
         lilv_world_load_resource(_world.get(), preset);
-        const auto label = own(lilv_new_uri(_world.get(), LILV_NS_RDFS "label"));
-        const Owned<LilvNodes> labels{lilv_world_find_nodes(_world.get(), preset, label.get(), nullptr),
-                                      lilv_nodes_free};
+        const Owned<LilvNodes> labels{
+            lilv_world_find_nodes(_world.get(), preset, node(LILV_NS_RDFS "label").get(), nullptr),
+            lilv_nodes_free};
         const std::string name =
             lilv_nodes_size(labels.get()) == 1 ? lilv_node_as_string(lilv_nodes_get_first(labels.get())) : "";
         return restore(lilv_state_new_from_world(_world.get(), &_map, preset)) ? name : "";
@@ -156,12 +153,11 @@ private:
         if (found == _uris.end()) found = _uris.emplace(found, uri);
         return LV2_URID(found - _uris.begin() + 1);
     }
-    // Whether the port is of the type, or has the property, that the URI names.
     bool is(std::uint32_t index, const char* uri, bool property = false) const {
-        const auto node = own(lilv_new_uri(_world.get(), uri));
-        return (property ? lilv_port_has_property : lilv_port_is_a)(_plugin, port(index), node.get());
+        return (property ? lilv_port_has_property : lilv_port_is_a)(_plugin, port(index), node(uri).get());
     }
     static Owned<LilvNode> own(LilvNode* node) { return {node, lilv_node_free}; }
+    Owned<LilvNode> node(const char* uri) const { return own(lilv_new_uri(_world.get(), uri)); }
     const LilvPort* port(std::uint32_t index) const { return lilv_plugin_get_port_by_index(_plugin, index); }
 
     const Owned<LilvWorld> _world{lilv_world_new(), lilv_world_free};
@@ -244,6 +240,7 @@ constexpr Vst3Changes::Table kChanges{
 class Vst3Adapter final : public PluginAdapter {
 public:
     explicit Vst3Adapter(const PluginVariant& variant) : _channels(std::int32_t(variant.channels)) {
+        overrun = 1; // DPF's VST3 wrapper sizes its buffers to the prepared maximum, as VST3 allows
         // The module stays loaded, as hosts keep it, but is entered only for the scan.
         void* module = dlopen(variant.vst3Path, RTLD_NOW | RTLD_LOCAL);
         const auto symbol = [&](const char* name) { return module ? dlsym(module, name) : nullptr; };
@@ -288,8 +285,6 @@ public:
         }
     }
 
-    // DPF's VST3 wrapper sizes its buffers to the prepared maximum, as VST3 allows.
-    std::uint32_t longestBlock(std::uint32_t maxBlock) const override { return maxBlock; }
     bool activate(double rate, std::uint32_t maxBlock) override {
         stop();
         v3_process_setup setup{V3_REALTIME, V3_SAMPLE_32, std::int32_t(maxBlock), rate};
@@ -303,9 +298,6 @@ public:
             v3_cpp_obj(_controller)->plain_parameter_to_normalised(_controller, index, value);
         if (count < std::int32_t(queues.size()))
             queues[std::size_t(count++)] = {&kQueue, {index, normalised}};
-    }
-    float parameterValue(std::uint32_t index) const override {
-        return float(plain(index, v3_cpp_obj(_controller)->get_parameter_normalised(_controller, index)));
     }
     bool process(float** in, float** out, std::uint32_t frames) override {
         v3_audio_bus_buffers buses[2] = {{_channels, 0, {in}}, {_channels, 0, {out}}};
@@ -379,8 +371,7 @@ float jsonValue(std::string text, std::string_view identifier) {
     return at == std::string::npos ? -1.0f : std::strtof(&text[at + identifier.size() + 3], nullptr);
 }
 
-// The plug-in and a bridge fed the same signal, host blocks and parameter changes; the reference starts
-// at the defaults the plug-in declares. What the plug-in's process calls allocate is counted.
+// The plug-in and a bridge from the plug-in's declared defaults, fed the same signal, blocks and changes.
 struct Duet {
     Duet(PluginAdapter& p, std::uint32_t c)
         : plugin(p), channels(c), input(testSignal(c, 40000)),
@@ -391,7 +382,7 @@ struct Duet {
 
     bool activate(double rate, std::uint32_t maxBlock) {
         // A new instance has a new bridge: the reference starts afresh at the same settings.
-        if (plugin.reinstantiates() || !bridge) {
+        if (plugin.reinstantiates || !bridge) {
             bridge = std::make_unique<DSPBridge>();
             for (const auto& definition : allParameters())
                 bridge->setParameter(definition.identifier, settings[definition.address]);
@@ -423,12 +414,10 @@ struct Duet {
         bridge->processBufferList(&list, int(block));
         position += block;
     }
-    // Bit for bit over everything played so far.
     ::testing::AssertionResult same() const {
         for (std::size_t c = 0; c < channels; ++c)
             for (std::size_t n = 0; n < position; ++n)
-                if (std::bit_cast<std::uint32_t>(output[c][n]) !=
-                    std::bit_cast<std::uint32_t>(expected[c][n]))
+                if (std::memcmp(&output[c][n], &expected[c][n], sizeof(float)))
                     return ::testing::AssertionFailure() << "channel " << c << " frame " << n << ": "
                                                          << output[c][n] << " instead of " << expected[c][n];
         return position ? ::testing::AssertionSuccess() : ::testing::AssertionFailure() << "nothing played";
@@ -455,7 +444,6 @@ TEST_P(PluginContract, IdentifiesItselfAndItsParameters) {
     for (const auto& definition : allParameters()) {
         const HostParameter& p = plugin->parameters[definition.address];
         const std::string identifier(definition.identifier);
-        // Switches are toggles over the same 0..100.
         EXPECT_EQ(std::tuple(p.name, p.symbol.empty() ? identifier : p.symbol, p.min, p.max, p.defaultValue,
                              p.automatable, p.stepped),
                   std::tuple(std::string(definition.name), identifier, double(definition.minValue),
@@ -478,7 +466,7 @@ TEST_P(PluginContract, SoundsLikeTheBridgeWhateverTheBlocksAndValuesWithoutAlloc
                     duet.set(changes % kParameterCount, float((changes * 37) % 101));
                     ++changes;
                 }
-                duet.play(std::min(block, plugin->longestBlock(max)));
+                duet.play(std::min(block, plugin->overrun * max));
             }
     }
     for (std::uint32_t i = 0; i < kParameterCount && GetParam().load != test::load<Vst3Adapter>; ++i)
@@ -560,14 +548,13 @@ TEST(FactoryPresets, LoadThroughLilvAndPlayAsTheirFilesSay) {
 }
 
 struct ClapStereo : ::testing::Test {
-    void SetUp() override { ASSERT_NE(plugin, nullptr); }
-    std::unique_ptr<PluginAdapter> plugin = load<ClapAdapter>(kVariants[1]);
+    void SetUp() override { ASSERT_EQ(plugin->parameters.size(), kParameterCount); }
+    std::unique_ptr<ClapAdapter> plugin = std::make_unique<ClapAdapter>(kVariants[1]);
     Channels input = testSignal(2, 128), output = Channels(2, std::vector<float>(128, -7.0f));
     float *in[2] = {input[0].data(), input[1].data()}, *out[2] = {output[0].data(), output[1].data()};
 };
 
-// A block size the unit cannot prepare for (its bridge refuses 2^30 frames) leaves the plug-in
-// silent rather than playing whatever the host's buffers held.
+// A block size the unit cannot prepare for (2^30) leaves it silent, not playing the host's buffers.
 TEST_F(ClapStereo, PlaysSilenceWhenTheUnitCannotBePrepared) {
     ASSERT_TRUE(plugin->activate(48000, 1u << 30));
     ASSERT_TRUE(plugin->process(in, out, 128));
@@ -580,7 +567,6 @@ TEST_F(ClapStereo, SavesRecallsAndReadsStateWhileProcessing) {
     constexpr int kSaves = 20, kBlocks = 200;
     ASSERT_TRUE(plugin->activate(48000.0, 128));
     const std::string preset = plugin->saveState();
-    // Each side goes on until both have done their share, the deadline passes or either fails.
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
     std::atomic<int> saves{0}, blocks{0};
     std::atomic<bool> failed{false};
@@ -592,10 +578,9 @@ TEST_F(ClapStereo, SavesRecallsAndReadsStateWhileProcessing) {
         for (; goOn(); blocks.fetch_add(1)) {
             plugin->setParameter(kSustain, float(blocks.load() % 100));
             plugin->setParameter(kVolume, float(blocks.load() % 100));
-            bool ok = plugin->process(in, out, 128);
-            for (const auto& channel : output)
-                ok = ok && std::ranges::all_of(channel, [](float x) { return std::isfinite(x); });
-            if (!ok) failed = true;
+            if (!plugin->process(in, out, 128) ||
+                !std::ranges::all_of(output | std::views::join, [](float x) { return std::isfinite(x); }))
+                failed = true;
         }
     });
     for (; goOn(); saves.fetch_add(1)) {

@@ -1,5 +1,4 @@
-// Shared by the plug-in host tests and the benchmark: the built binaries, a test signal, and the view
-// the contract test has of one instance, whatever the format; each format's host wrapper gives it.
+// The built binaries, a test signal and one instance as each format's host drives it; also the benchmark's.
 // Threads: main, except process, which a real host calls on its audio thread.
 #pragma once
 
@@ -58,27 +57,22 @@ struct HostParameter {
     bool automatable, stepped;
 };
 
-// One plug-in instance as a host of one format drives it.
 class PluginAdapter {
 public:
     virtual ~PluginAdapter() = default;
-    // What a host's scan reads once loaded: the ids hosts store in projects, the name, the maker and
-    // the channels in and out, as one line; the parameters.
+    // A host's scan: the ids projects store, name, maker and channels in and out, as one line.
     std::string identity;
     std::vector<HostParameter> parameters;
     // Prepares for blocks of at most maxBlock frames; again at any time with other values.
     virtual bool activate(double rate, std::uint32_t maxBlock) = 0;
-    // True where every activation makes a new instance.
-    virtual bool reinstantiates() const { return false; }
-    // The longest block this format's hosts send when prepared for maxBlock (LV2's and CLAP's send more).
-    virtual std::uint32_t longestBlock(std::uint32_t maxBlock) const { return 4 * maxBlock; }
+    // Whether every activation makes a new instance; the longest block hosts send, in prepared maximums.
+    bool reinstantiates = false;
+    std::uint32_t overrun = 4;
     // Heard from the next process call on.
     virtual void setParameter(std::uint32_t index, float value) = 0;
-    virtual float parameterValue(std::uint32_t index) const = 0;
     // Hands what setParameter sent to a stopped plug-in, as hosts do; an LV2 port holds it already.
     virtual void flush() {}
     virtual bool process(float** in, float** out, std::uint32_t frames) = 0;
-    // The bytes a host keeps in its project, and restoring them.
     virtual std::string saveState() = 0;
     virtual bool restoreState(const std::string& state) = 0;
 };
