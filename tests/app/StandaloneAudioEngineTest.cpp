@@ -102,11 +102,10 @@ TEST(StandaloneAudioEngine, DisplaySnapshotDecimatesToAboutTwoHundredFiftySixVal
         std::size_t frames, values, step;
     } cases[] = {{1024, 256, 4}, {300, 300, 1}, {4800, 267, 18}, {256, 256, 1},
                  {511, 511, 1},  {512, 256, 2}, {255, 255, 1},   {0, 0, 1}};
+    std::vector<float> ramp(4800);
+    std::generate(ramp.begin(), ramp.end(), [i = 0.0f]() mutable { return i++; });
     for (const auto& c : cases) {
-        std::vector<float> samples(c.frames);
-        for (std::size_t i = 0; i < c.frames; ++i)
-            samples[i] = float(i);
-        const auto snapshot = StandaloneAudioEngine::decimateForDisplay(samples.data(), c.frames);
+        const auto snapshot = StandaloneAudioEngine::decimateForDisplay(ramp.data(), c.frames);
         ASSERT_EQ(snapshot.size(), c.values) << c.frames << " frames";
         for (std::size_t i = 0; i < snapshot.size(); ++i)
             ASSERT_EQ(snapshot[i], float(i * c.step)) << c.frames << " frames";
