@@ -48,7 +48,7 @@ TEST(Drawing, ShapesBlendsShadowsTextAndPicturesFollowTheirDesign) {
     EXPECT_LT(text.measure("iiii", serif).width, text.measure("MMMM", serif).width * 0.7);
     const Size black = text.measure("THRASK VELL", {FontDesign::serif, 30, FontWeight::black});
     EXPECT_GT(black.width, text.measure("THRASK VELL", serif).width);
-    EXPECT_GT(black.height, 30.0); // a line is taller than the size
+    EXPECT_GT(black.height, 30.0);          // a line is taller than the size
     TextStyle asGiven = knobCaptionStyle(); // knob captions show in capitals, whatever else is cached
     asGiven.uppercase = false;
     EXPECT_EQ(text.measure("Thresh", knobCaptionStyle()), text.measure("THRESH", asGiven));
