@@ -8,12 +8,11 @@ pkg_check_modules(THRASKVELL_JACK REQUIRED IMPORTED_TARGET jack)
 add_library(thraskvell_live OBJECT
     ${CMAKE_CURRENT_LIST_DIR}/live/main.cpp
     ${CMAKE_CURRENT_LIST_DIR}/live/LiveSettings.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/render/TemporaryFile.cpp
     ${CMAKE_CURRENT_LIST_DIR}/shell/LeakSuppressions.cpp
 )
 target_include_directories(thraskvell_live PUBLIC ${PROJECT_SOURCE_DIR})
 target_link_libraries(thraskvell_live
-    PUBLIC thraskvell_extension thraskvell_presets PkgConfig::THRASKVELL_JACK
+    PUBLIC thraskvell_render_core thraskvell_extension PkgConfig::THRASKVELL_JACK
     PRIVATE CLI11::CLI11 X11::X11)
 thraskvell_target_defaults(thraskvell_live)
 

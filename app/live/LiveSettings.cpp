@@ -1,31 +1,18 @@
 #include "app/live/LiveSettings.h"
+#include "app/render/Preset.h"
 #include "app/render/TemporaryFile.h"
 
 #include "extension/SavedState.h"
-#include "presets/FactoryPresets.h"
 
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <unistd.h>
 
 namespace thraskvell::live {
 
 namespace {
 
 constexpr const char* kPrefix = "thraskvell-live: ";
-
-// One byte past the limit is enough for the state reader to refuse an oversized file.
-std::optional<std::string> readText(const std::filesystem::path& path) {
-    std::ifstream file(path, std::ios::binary);
-    if (!file) return std::nullopt;
-    std::string text(kMaxStateTextBytes + 1, '\0');
-    file.read(text.data(), std::streamsize(text.size()));
-    if (file.bad()) return std::nullopt;
-    text.resize(std::size_t(file.gcount()));
-    return text;
-}
 
 } // namespace
 
@@ -40,7 +27,7 @@ std::filesystem::path settingsPath() {
 }
 
 std::optional<std::string> loadSettings(const std::filesystem::path& path, std::ostream& log) {
-    auto text = readText(path);
+    auto text = render::readStateFile(path);
     if (!text) {
         if (errno != ENOENT)
             log << kPrefix << "cannot read the settings " << path.string() << " (" << std::strerror(errno)
@@ -63,41 +50,20 @@ std::optional<std::string> loadSettings(const std::filesystem::path& path, std::
 bool saveSettings(const std::filesystem::path& path, std::string_view text, std::ostream& log) {
     std::error_code error;
     std::filesystem::create_directories(path.parent_path(), error);
-    const render::TemporaryFile temporary = render::createTemporaryBeside(path);
-    bool written = temporary.descriptor >= 0;
-    for (std::size_t done = 0; written && done < text.size();) {
-        const auto n = ::write(temporary.descriptor, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        written = n > 0;
-        if (written) done += std::size_t(n);
-    }
-    if (temporary.descriptor >= 0) written = ::close(temporary.descriptor) == 0 && written;
-    if (written && render::commitTemporary(temporary.path, path, true)) return true;
-    const int reason = errno;
-    if (temporary.descriptor >= 0) render::discardTemporary(temporary.path);
-    log << kPrefix << "cannot save the settings to " << path.string() << ": " << std::strerror(reason)
-        << "\n";
+    if (render::writeWholeFile(path, text, true)) return true;
+    log << kPrefix << "cannot save the settings to " << path.string() << ": " << std::strerror(errno) << "\n";
     return false;
 }
 
 std::optional<std::string> readPreset(const std::string& nameOrFile, std::ostream& log) {
-    std::error_code error;
-    std::optional<std::string> text;
-    const FactoryPreset* factory = nullptr;
-    if (!std::filesystem::exists(nameOrFile, error)) factory = findFactoryPreset(nameOrFile);
-    if (factory)
-        text = std::string(factory->text);
-    else
-        text = readText(nameOrFile);
-    if (!text) {
-        std::string names;
-        for (const FactoryPreset& preset : factoryPresets())
-            names += (names.empty() ? "" : ", ") + std::string(preset.name);
-        log << kPrefix << "cannot open preset " << nameOrFile << ": " << std::strerror(errno)
-            << " (nor is it a factory preset: " << names << ")\n";
+    std::string text;
+    try {
+        text = render::readPresetText(nameOrFile);
+    } catch (const render::PresetError& error) {
+        log << kPrefix << error.what() << "\n";
         return std::nullopt;
     }
-    if (const auto state = stateFromText(*text); !state) {
+    if (const auto state = stateFromText(text); !state) {
         log << kPrefix << "preset " << nameOrFile
             << " was not applied: " << state.error().localizedDescription << "\n";
         return std::nullopt;

@@ -15,39 +15,37 @@
 
 namespace thraskvell::render {
 
-namespace {
-
-// A file by that name wins, so a user's own "doom-wall" file is never shadowed by the factory one.
-std::string readPresetText(const std::filesystem::path& path) {
-    std::error_code error;
-    if (!std::filesystem::exists(path, error))
-        if (const FactoryPreset* preset = findFactoryPreset(path.string())) return std::string(preset->text);
+std::optional<std::string> readStateFile(const std::filesystem::path& path) {
     std::ifstream file(path, std::ios::binary);
-    if (!file) {
-        const std::string reason = std::strerror(errno);
-        std::string names;
-        for (const FactoryPreset& preset : factoryPresets())
-            names += (names.empty() ? "" : ", ") + std::string(preset.name);
-        throw PresetError("cannot open preset " + path.string() + ": " + reason +
-                          " (nor is it a factory preset: " + names + ")");
-    }
-    std::string text;
+    if (!file) return std::nullopt;
     // One byte past the limit is enough for the state reader to refuse an oversized file.
-    text.resize(kMaxStateTextBytes + 1);
+    std::string text(kMaxStateTextBytes + 1, '\0');
     file.read(text.data(), std::streamsize(text.size()));
-    if (file.bad()) throw PresetError("cannot read preset " + path.string());
+    if (file.bad()) return std::nullopt;
     text.resize(std::size_t(file.gcount()));
     return text;
 }
 
-} // namespace
+// A file by that name wins, so a user's own "doom-wall" file is never shadowed by the factory one.
+std::string readPresetText(const std::string& nameOrFile) {
+    std::error_code error;
+    if (!std::filesystem::exists(nameOrFile, error))
+        if (const FactoryPreset* preset = findFactoryPreset(nameOrFile)) return std::string(preset->text);
+    if (auto text = readStateFile(nameOrFile)) return std::move(*text);
+    const std::string reason = std::strerror(errno);
+    std::string names;
+    for (const FactoryPreset& preset : factoryPresets())
+        names += (names.empty() ? "" : ", ") + std::string(preset.name);
+    throw PresetError("cannot open preset " + nameOrFile + ": " + reason +
+                      " (nor is it a factory preset: " + names + ")");
+}
 
 RenderState::RenderState(const RenderOptions& options) {
     auto made = ThraskVellAudioUnit::create();
     if (!made) throw PresetError("the effect could not be created: " + made.error().localizedDescription);
     unit_ = made.value();
     if (options.preset) {
-        const auto text = readPresetText(*options.preset);
+        const auto text = readPresetText(options.preset->string());
         if (auto error = unit_->setFullStateText(text))
             throw PresetError("preset " + options.preset->string() +
                               " was not applied: " + error->localizedDescription);
@@ -65,24 +63,8 @@ std::vector<ParameterAssignment> RenderState::settings() const {
 }
 
 void RenderState::save(const std::filesystem::path& path) const {
-    const std::string text = unit_->fullStateText();
-    const TemporaryFile temporaryFile = createTemporaryBeside(path);
-    const std::string& temporary = temporaryFile.path;
-    const int fd = temporaryFile.descriptor;
-    if (fd < 0) throw PresetError("cannot write preset " + path.string() + ": " + std::strerror(errno));
-    bool written = true;
-    for (std::size_t done = 0; done < text.size() && written;) {
-        const auto n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        written = n > 0;
-        if (written) done += std::size_t(n);
-    }
-    written = ::close(fd) == 0 && written;
-    if (!written || !commitTemporary(temporary, path, false)) {
-        const std::string reason = std::strerror(errno);
-        discardTemporary(temporary);
-        throw PresetError("cannot write preset " + path.string() + ": " + reason);
-    }
+    if (!writeWholeFile(path, unit_->fullStateText(), false))
+        throw PresetError("cannot write preset " + path.string() + ": " + std::strerror(errno));
 }
 
 } // namespace thraskvell::render

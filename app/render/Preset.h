@@ -15,6 +15,8 @@
 
 #include <filesystem>
 #include <memory>
+#include <optional>
+#include <string>
 #include <vector>
 
 namespace thraskvell::render {
@@ -23,6 +25,14 @@ class PresetError : public ProcessingError {
 public:
     using ProcessingError::ProcessingError;
 };
+
+// A state file's text, read up to one byte past the state text limit (so the state reader refuses an
+// oversized file); nothing, with errno set, when it cannot be opened or read.
+std::optional<std::string> readStateFile(const std::filesystem::path& path);
+
+// The text of a factory preset, or of a preset file (a file of that name wins). Throws PresetError,
+// listing the factory presets, when neither exists.
+std::string readPresetText(const std::string& nameOrFile);
 
 class RenderState {
 public:

@@ -111,4 +111,22 @@ void removeTemporaryFilesOnSignals(volatile std::sig_atomic_t* interrupted) {
         ::sigaction(s, &action, nullptr);
 }
 
+bool writeWholeFile(const std::filesystem::path& destination, std::string_view text, bool last) {
+    const TemporaryFile temporary = createTemporaryBeside(destination);
+    if (temporary.descriptor < 0) return false;
+    bool written = true;
+    for (std::size_t done = 0; written && done < text.size();) {
+        const auto n = ::write(temporary.descriptor, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        written = n > 0;
+        if (written) done += std::size_t(n);
+    }
+    written = ::close(temporary.descriptor) == 0 && written;
+    if (written && commitTemporary(temporary.path, destination, last)) return true;
+    const int reason = errno;
+    discardTemporary(temporary.path);
+    errno = reason;
+    return false;
+}
+
 } // namespace thraskvell::render

@@ -9,6 +9,7 @@
 #include <csignal>
 #include <filesystem>
 #include <string>
+#include <string_view>
 
 namespace thraskvell::render {
 
@@ -30,6 +31,10 @@ bool commitTemporary(const std::string& temporary, const std::filesystem::path& 
 
 // Removes a temporary file that will not be committed.
 void discardTemporary(const std::string& temporary);
+
+// Writes `text` to a temporary file beside `destination` and commits it (see commitTemporary for
+// `last`). Returns false with errno set, leaving the destination as it was and no temporary file.
+bool writeWholeFile(const std::filesystem::path& destination, std::string_view text, bool last);
 
 // SIGHUP, SIGINT, SIGQUIT, SIGPIPE, SIGTERM, SIGUSR1 and SIGUSR2 remove the temporary files, report
 // on stderr and exit with status 1; after the last commit they only set `interrupted`.
