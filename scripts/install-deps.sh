@@ -13,4 +13,7 @@ $SUDO apt-get install -y --no-install-recommends \
     libsdl2-dev \
     libcairo2-dev libpango1.0-dev fonts-noto-core fonts-noto-extra fonts-dejavu-core \
     clang libclang-rt-dev \
-    libx11-dev libxcursor-dev libxext-dev libxrandr-dev xvfb xdotool
+    libx11-dev libxcursor-dev libxext-dev libxrandr-dev xvfb xdotool \
+    g++-aarch64-linux-gnu qemu-user
+# For the peer benchmark only (bench/peer-cpu.sh times these installed LV2 plug-ins beside ours).
+$SUDO apt-get install -y --no-install-recommends guitarix-lv2 calf-plugins
