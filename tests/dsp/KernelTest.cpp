@@ -4,8 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <complex>
+#include <cstdint>
 #include <cstring>
 #include <initializer_list>
 #include <limits>
@@ -248,6 +250,34 @@ TEST(KernelPaths, SimdMatchesPortableChainBitForBit) {
             EXPECT_TRUE(sameBits(outSimd[c], outPortable[c])) << "channel " << c;
         EXPECT_TRUE(sameBits(simd.channelStates, portable.channelStates));
     }
+}
+
+// The sound bit for bit, the same from the SIMD path, the portable chain and every target: a digest (FNV-1a)
+// of the output for fixed signals and settings. A deliberate change of sound updates kExpectedDigest.
+TEST(KernelPaths, OutputDigest) {
+    constexpr std::uint64_t kExpectedDigest = 0x8f9eb9aa4cc61928;
+    Signal burst = sine(6000, 55.0, 0.8);
+    std::fill(burst.begin(), burst.begin() + 3000, 0.0f);
+    const Signal signals[] = {sine(6000, 55.0, 1e-3), sine(6000, 55.0, 0.1), sine(6000, 55.0, 1.0),
+                              square(6000, -12.0), burst};
+    const Settings settings[] = {
+        {},
+        {{kDynamicsEnable, kOn}, {kAsymmetry, kOn}, {kBassBoost, kOn}, {kDryMode, kOn}, {kThreshold, 30.0f}},
+        {{kGate, 100.0f}, {kSustain, 100.0f}, {kTone, 0.0f}, {kBlend, 100.0f}, {kTrim, 80.0f}}};
+    std::uint64_t digest = 0xcbf29ce484222325;
+    for (auto [rate, channels] : {std::pair{44100.0, 2}, {96000.0, 1}})
+        for (const Settings& s : settings)
+            for (const Signal& signal : signals) {
+                ThraskVellDSPKernel k;
+                prepared(k, s, rate, channels);
+                Signal left = signal, right(signal.rbegin(), signal.rend());
+                float* io[] = {left.data(), right.data()};
+                k.processBlock(io, io, channels, 6000);
+                for (const Signal& out : {left, right})
+                    for (float x : out)
+                        digest = (digest ^ std::bit_cast<std::uint32_t>(x)) * 0x100000001b3;
+            }
+    EXPECT_EQ(digest, kExpectedDigest) << std::hex << "output digest 0x" << digest;
 }
 
 // Blend 0 passes the input bit for bit, non-finite samples as silence, while the fuzz path runs;
