@@ -1,5 +1,7 @@
 #include "dsp/Biquad.h"
 
+#include "dsp/ExactMath.h"
+
 #include <cmath>
 #include <complex>
 
@@ -11,8 +13,8 @@ float designAngle(float frequency, float rate) {
 
 BiquadCoefficients designLowpass(float frequency, float rate) {
     const float w = designAngle(frequency, rate);
-    const float s = std::sin(w);
-    const float c = std::cos(w);
+    const float s = exact::sin(w);
+    const float c = exact::cos(w);
     // 1.414, not sqrt(2): the sound is defined with this constant.
     const float alpha = s / 1.414f;
     const float n = 1.0f + alpha;
@@ -27,8 +29,8 @@ BiquadCoefficients designLowpass(float frequency, float rate) {
 
 BiquadCoefficients designHighpass(float frequency, float rate) {
     const float w = designAngle(frequency, rate);
-    const float s = std::sin(w);
-    const float c = std::cos(w);
+    const float s = exact::sin(w);
+    const float c = exact::cos(w);
     const float alpha = s / 1.414f;
     const float n = 1.0f + alpha;
     BiquadCoefficients k;
@@ -42,10 +44,9 @@ BiquadCoefficients designHighpass(float frequency, float rate) {
 
 BiquadCoefficients designLowShelf(float frequency, float rate, float gainDb) {
     const float w = designAngle(frequency, rate);
-    const float s = std::sin(w);
-    const float c = std::cos(w);
-    // Float base: an integer 10 would select the double overload.
-    const float a = std::pow(10.0f, gainDb / 40.0f);
+    const float s = exact::sin(w);
+    const float c = exact::cos(w);
+    const float a = exact::powerOfTen(gainDb / 40.0f);
     const float r = std::sqrt(a);
     const float alpha = s / 1.4142135f;
     const float a0 = (a + 1.0f) + (a - 1.0f) * c + 2.0f * r * alpha;

@@ -1,5 +1,7 @@
 #include "dsp/PortableKernel.h"
 
+#include "dsp/ExactMath.h"
+
 #include <cmath>
 
 namespace thraskvell {
@@ -61,7 +63,7 @@ void processBlockPortable(ThraskVellDSPKernel& kn, const float* const* inputs, f
             const float raw = inputs[k][i];
             const float x = std::isfinite(raw) ? raw : 0.0f;
 
-            const float level = 20.0f * std::log10(std::fabs(x) + 1e-15f);
+            const float level = 20.0f * exact::log10(std::fabs(x) + 1e-15f);
             const float q = 0.99f * s.gateEnvelopeDb + 0.01f * level;
             s.gateEnvelopeDb = level >= q ? level : q;
             float target = 0.005f;
@@ -77,8 +79,8 @@ void processBlockPortable(ThraskVellDSPKernel& kn, const float* const* inputs, f
                 const float v = j == 0 ? u : 0.0f;
                 const float i1 = step(s.upsampleLowpass1, v);
                 const float i2 = step(s.upsampleLowpass2, i1);
-                float sh = std::tanh(i2);
-                if (kn.asymmetryOn) sh = std::tanh(i2) + i2 * (0.1f * i2) * std::exp(-std::fabs(i2));
+                float sh = exact::tanh(i2);
+                if (kn.asymmetryOn) sh = exact::tanh(i2) + i2 * (0.1f * i2) * exact::exp(-std::fabs(i2));
                 const float e1 = step(s.downsampleLowpass1, sh);
                 const float e2 = step(s.downsampleLowpass2, e1);
                 if (j == 0) w0 = e2;
@@ -96,13 +98,13 @@ void processBlockPortable(ThraskVellDSPKernel& kn, const float* const* inputs, f
 
             float m = kn.dryModeOn ? d + 0.3f * w : d * (1.0f - kn.blendAmount) + w * kn.blendAmount;
             if (kn.dynamicsOn) {
-                const float lv = 20.0f * std::log10(std::fabs(m) + 1e-15f);
+                const float lv = 20.0f * exact::log10(std::fabs(m) + 1e-15f);
                 const float excess = lv - kn.compThresholdDb;
                 const float over = excess > 0.0f ? excess : 0.0f;
                 const float r = over * (1.0f - 1.0f / kn.compRatio);
                 const float coeff = r > s.gainReductionDb ? kn.attackCoeff : kn.releaseCoeff;
                 s.gainReductionDb = s.gainReductionDb + (r - s.gainReductionDb) * coeff;
-                m = m * std::pow(10.0f, -s.gainReductionDb / 20.0f);
+                m = m * exact::powerOfTen(-s.gainReductionDb / 20.0f);
             } else {
                 s.gainReductionDb = s.gainReductionDb * (1.0f - kn.releaseCoeff);
             }

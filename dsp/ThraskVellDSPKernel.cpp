@@ -1,8 +1,9 @@
 #include "dsp/ThraskVellDSPKernel.h"
 
+#include "dsp/ExactMath.h"
 #include "dsp/PortableKernel.h"
 #ifndef THRASKVELL_PORTABLE_KERNEL
-#include "dsp/VectorTanh.h"
+#include "dsp/VectorMath.h"
 
 #include <emmintrin.h>
 #endif
@@ -80,8 +81,6 @@ struct BlockSettings {
     float releaseCoeff = 0.0f;
     float releaseKeep = 1.0f;
     float outputGain = 1.0f;
-    // log10 of the detectors' argument in silence (exactly 1e-15), taken once per block.
-    float silentLog10 = -15.0f;
 };
 
 struct Group {
@@ -277,7 +276,9 @@ template <int N> struct Chunk {
 };
 
 // Gate detector (logarithms first, then the short recursions), trim and pre-clip low-pass.
-template <int N> void inputStage(GroupState& st, const Group& g, const BlockSettings& s, Chunk<N>& c) {
+template <int N>
+[[gnu::always_inline]] inline void inputStage(GroupState& st, const Group& g, const BlockSettings& s,
+                                              Chunk<N>& c) {
     alignas(16) float dense[kChunk * N];
     __m128 input[kChunk];
     const int n = c.n;
@@ -290,8 +291,7 @@ template <int N> void inputStage(GroupState& st, const Group& g, const BlockSett
         input[i] = x;
         storeDense<N>(dense + i * N, _mm_add_ps(absLanes(x), _mm_set1_ps(1e-15f)));
     }
-    for (int i = 0; i < n * N; ++i)
-        dense[i] = dense[i] == 1e-15f ? s.silentLog10 : std::log10(dense[i]);
+    detail::log10Array(dense, dense, n * N);
     const __m128 threshold = _mm_set1_ps(s.gateThresholdDb);
     const __m128 trim = _mm_set1_ps(s.trimGain);
     const __m128 gain = _mm_set1_ps(s.drive);
@@ -313,7 +313,8 @@ template <int N> void inputStage(GroupState& st, const Group& g, const BlockSett
 }
 
 // Interpolation of one frame: zero stuffing, four sub-steps.
-template <int N> inline void upFrame(GroupState& st, Chunk<N>& c, int i, bool zeroStuffed) {
+template <int N>
+[[gnu::always_inline]] inline void upFrame(GroupState& st, Chunk<N>& c, int i, bool zeroStuffed) {
     const __m128 u = c.drive[i];
     float* out = c.oversampled + i * 4 * N;
     if (zeroStuffed) {
@@ -328,25 +329,24 @@ template <int N> inline void upFrame(GroupState& st, Chunk<N>& c, int i, bool ze
     }
 }
 
-// The shaper's tanh for one frame: 4 N values, independent of everything else.
-template <int N> inline void tanhFrame(Chunk<N>& c, int i) {
+// The shaper for one frame: 4 N values, independent of everything else.
+template <int N> [[gnu::always_inline]] inline void shapeFrame(Chunk<N>& c, int i, bool asymmetric) {
     const float* in = c.oversampled + i * 4 * N;
     float* out = c.shaped + i * 4 * N;
-    for (int v = 0; v < N; ++v)
-        _mm_store_ps(out + 4 * v, detail::tanh4(_mm_load_ps(in + 4 * v)));
-}
-
-template <int N> void asymmetryStage(Chunk<N>& c) {
-    for (int i = 0; i < c.n * 4 * N; ++i) {
-        const float v = c.oversampled[i];
-        // exp(-0) is exactly 1.
-        const float e = v == 0.0f ? 1.0f : std::exp(-std::fabs(v));
-        c.shaped[i] = c.shaped[i] + v * (0.1f * v) * e;
+    for (int v = 0; v < N; ++v) {
+        const __m128 x = _mm_load_ps(in + 4 * v);
+        __m128 y = detail::tanh4(x);
+        if (asymmetric) {
+            const __m128 e = detail::exp4(_mm_or_ps(absLanes(x), _mm_set1_ps(-0.0f)));
+            y = _mm_add_ps(y, _mm_mul_ps(_mm_mul_ps(x, _mm_mul_ps(_mm_set1_ps(0.1f), x)), e));
+        }
+        _mm_store_ps(out + 4 * v, y);
     }
 }
 
 // Decimation, DC blocker, tone, shelf and mix for one frame.
-template <int N> inline void downFrame(GroupState& st, const BlockSettings& s, Chunk<N>& c, int i) {
+template <int N>
+[[gnu::always_inline]] inline void downFrame(GroupState& st, const BlockSettings& s, Chunk<N>& c, int i) {
     const float* in = c.shaped + i * 4 * N;
     const __m128 w0 = st.down2.step(st.down1.step(loadDense<N>(in)));
     for (int j = 1; j < 4; ++j)
@@ -370,15 +370,16 @@ template <int N> inline void downFrame(GroupState& st, const BlockSettings& s, C
 }
 
 // Compressor (logarithms, the reduction's recursion, then the gains), volume and output.
-template <int N> void outputStage(GroupState& st, const Group& g, const BlockSettings& s, Chunk<N>& c) {
+template <int N>
+[[gnu::always_inline]] inline void outputStage(GroupState& st, const Group& g, const BlockSettings& s,
+                                               Chunk<N>& c) {
     alignas(16) float dense[kChunk * N];
     const int n = c.n;
     const __m128 floor = _mm_set1_ps(kDenormalFloor);
     if (s.dynamicsOn) {
         for (int i = 0; i < n; ++i)
             storeDense<N>(dense + i * N, _mm_add_ps(absLanes(c.mixed[i]), _mm_set1_ps(1e-15f)));
-        for (int i = 0; i < n * N; ++i)
-            dense[i] = dense[i] == 1e-15f ? s.silentLog10 : std::log10(dense[i]);
+        detail::log10Array(dense, dense, n * N);
         const __m128 compThreshold = _mm_set1_ps(s.compThresholdDb);
         const __m128 ratioFactor = _mm_set1_ps(s.ratioFactor);
         const __m128 attack = _mm_set1_ps(s.attackCoeff);
@@ -395,8 +396,7 @@ template <int N> void outputStage(GroupState& st, const Group& g, const BlockSet
             st.reduction = _mm_andnot_ps(_mm_cmplt_ps(absLanes(st.reduction), floor), st.reduction);
             storeDense<N>(dense + i * N, exponent);
         }
-        for (int i = 0; i < n * N; ++i)
-            dense[i] = dense[i] == 0.0f ? 1.0f : std::pow(10.0f, dense[i]); // 10^0 is exactly 1
+        detail::powerOfTenArray(dense, dense, n * N);
         for (int i = 0; i < n; ++i)
             c.mixed[i] = _mm_mul_ps(c.mixed[i], loadDense<N>(dense + i * N));
     } else {
@@ -422,8 +422,8 @@ template <int N> void outputStage(GroupState& st, const Group& g, const BlockSet
 // recursions in frame order, so nothing is reordered within a chain; the interleaving only lets
 // the three long, independent dependency chains share the core.
 template <int N>
-void pipeline(GroupState& st, const Group& g, const BlockSettings& s, int first, int count,
-              bool zeroStuffed) {
+[[gnu::always_inline]] inline void pipeline(GroupState& st, const Group& g, const BlockSettings& s, int first,
+                                            int count, bool zeroStuffed) {
     Chunk<N> chunks[3];
     const int chunkCount = (count + kChunk - 1) / kChunk;
     for (int t = 0; t < chunkCount + 2; ++t) {
@@ -442,15 +442,15 @@ void pipeline(GroupState& st, const Group& g, const BlockSettings& s, int first,
                                                    : (shapeFrames > downFrames ? shapeFrames : downFrames);
         for (int i = 0; i < longest; ++i) {
             if (i < upFrames) upFrame<N>(st, *up, i, zeroStuffed);
-            if (i < shapeFrames) tanhFrame<N>(*shaper, i);
+            if (i < shapeFrames) shapeFrame<N>(*shaper, i, s.asymmetryOn);
             if (i < downFrames) downFrame<N>(st, s, *down, i);
         }
-        if (shaper && s.asymmetryOn) asymmetryStage<N>(*shaper);
         if (down) outputStage<N>(st, g, s, *down);
     }
 }
 
-template <int N> void processGroup(const Group& g, const BlockSettings& s, int frameCount) {
+template <int N>
+[[gnu::always_inline]] inline void processGroup(const Group& g, const BlockSettings& s, int frameCount) {
     GroupState st;
     st.load(g);
     // After any whole frame the first interpolation section has seen three stuffed zeros, so its
@@ -467,6 +467,24 @@ template <int N> void processGroup(const Group& g, const BlockSettings& s, int f
     st.up1.x2 = _mm_setzero_ps();
     st.store(g);
 }
+
+// The same code twice: the AVX2 build takes the same single-precision operations in the same
+// order, but in three-operand form, which saves the register copies the two-operand SSE2 form needs.
+template <int N> void processGroupSse2(const Group& g, const BlockSettings& s, int frameCount) {
+    processGroup<N>(g, s, frameCount);
+}
+
+template <int N>
+[[gnu::target("avx2")]] void processGroupAvx2(const Group& g, const BlockSettings& s, int frameCount) {
+    processGroup<N>(g, s, frameCount);
+}
+
+template <int N> void processGroupOn(bool avx2, const Group& g, const BlockSettings& s, int frameCount) {
+    if (avx2)
+        processGroupAvx2<N>(g, s, frameCount);
+    else
+        processGroupSse2<N>(g, s, frameCount);
+}
 #endif
 
 } // namespace
@@ -474,14 +492,17 @@ template <int N> void processGroup(const Group& g, const BlockSettings& s, int f
 ThraskVellDSPKernel::ThraskVellDSPKernel() {
     for (std::size_t i = 0; i < kParameterCount; ++i)
         params[i].store(kParameterSpecs[i].defaultValue);
+#ifndef THRASKVELL_PORTABLE_KERNEL
+    useAvx2 = __builtin_cpu_supports("avx2");
+#endif
 }
 
 bool ThraskVellDSPKernel::prepare(double rate, int /*maxFrames*/, int channelCount) {
     if (channelCount < 0 || !std::isfinite(rate) || rate < kMinimumSampleRate) return false;
     sampleRate = static_cast<float>(rate);
     channelStates.resize(static_cast<std::size_t>(channelCount));
-    attackCoeff = 1.0f - std::exp(-1.0f / (0.01f * sampleRate));
-    releaseCoeff = 1.0f - std::exp(-1.0f / (0.1f * sampleRate));
+    attackCoeff = 1.0f - exact::exp(-1.0f / (0.01f * sampleRate));
+    releaseCoeff = 1.0f - exact::exp(-1.0f / (0.1f * sampleRate));
     reset();
     return true;
 }
@@ -523,7 +544,7 @@ void ThraskVellDSPKernel::updateDSPParameters() {
     const float ratio = params[kRatio].load();
 
     gateThresholdDb = -10.0f - 0.5f * gate;
-    trimGain = std::pow(10.0f, (trim - 50.0f) * 0.4f / 20.0f);
+    trimGain = exact::powerOfTen((trim - 50.0f) * 0.4f / 20.0f);
     drive = 1.0f + 0.5f * sustain;
     toneAmount = tone / 100.0f;
     blendAmount = blend / 100.0f;
@@ -574,10 +595,6 @@ void ThraskVellDSPKernel::processBlock(const float* const* inputs, float* const*
     settings.releaseCoeff = releaseCoeff;
     settings.releaseKeep = 1.0f - releaseCoeff;
     settings.outputGain = outputGain;
-    // Through the library like every other logarithm: a constant the compiler folded could round
-    // differently.
-    volatile float silence = 1e-15f;
-    settings.silentLog10 = std::log10(static_cast<float>(silence));
 
     // Channels share nothing, so they run in SIMD lanes, up to four at a time, in any grouping.
     const int records = static_cast<int>(channelStates.size());
@@ -595,16 +612,16 @@ void ThraskVellDSPKernel::processBlock(const float* const* inputs, float* const*
         }
         switch (group.count) {
         case 1:
-            processGroup<1>(group, settings, frameCount);
+            processGroupOn<1>(useAvx2, group, settings, frameCount);
             break;
         case 2:
-            processGroup<2>(group, settings, frameCount);
+            processGroupOn<2>(useAvx2, group, settings, frameCount);
             break;
         case 3:
-            processGroup<3>(group, settings, frameCount);
+            processGroupOn<3>(useAvx2, group, settings, frameCount);
             break;
         case 4:
-            processGroup<4>(group, settings, frameCount);
+            processGroupOn<4>(useAvx2, group, settings, frameCount);
             break;
         default:
             break;

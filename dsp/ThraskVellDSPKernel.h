@@ -75,6 +75,9 @@ public:
     void processBlock(const float* const* inputs, float* const* outputs, int channelCount, int frameCount);
 
     std::array<std::atomic<float>, kParameterCount> params;
+    // Whether the SIMD path runs its AVX2 build; set where the CPU has AVX2. Both builds give the
+    // same output bit for bit. Owner's thread, between blocks.
+    bool useAvx2 = false;
     std::vector<ChannelState> channelStates;
 
     float sampleRate = 44100.0f;

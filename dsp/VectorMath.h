@@ -1,14 +1,16 @@
-// Four single-precision hyperbolic tangents at once, bit-identical to the C library's tanhf.
+// Four single-precision exp, log10, 10^y and tanh at once, bit-identical to dsp/ExactMath.h.
 //
-// The kernel's sound is defined by tanhf; a faster approximation would change it. This evaluates
-// the same single-precision steps the C library takes (exp(2|x|) - 1 by argument reduction and a
-// rational correction, then 1 - 2/(t + 2) or -t/(t + 2)), four lanes per call with SSE2, and hands
-// any non-finite lane to tanhf itself. tests/dsp/VectorTanhTest.cpp compares it with tanhf densely
-// around every range boundary and by a stride over all 2^32 inputs; a full sweep of all inputs
-// matched too, but takes minutes.
+// The sound is defined by those functions; a faster approximation would change it. Each lane takes
+// the scalar function's own steps in its own precision and order (exp, log10 and 10^y in double,
+// two lanes per register; tanh in float), so each rounds exactly as the scalar one would. A vector
+// holding an input the chain never produces (non-finite, or for log10 not positive and normal) is
+// handed to the scalar functions lane by lane. tests/dsp/ExactMathTest.cpp compares both with the
+// C library.
 //
-// Private to the DSP core. Threads: pure function; any thread; real-time safe.
+// Private to the DSP core. Threads: pure functions; any thread; real-time safe.
 #pragma once
+
+#include "dsp/ExactMath.h"
 
 #include <emmintrin.h>
 
@@ -129,11 +131,11 @@ inline bool anyNonFinite(__m128 x) {
     return _mm_movemask_epi8(_mm_cmpgt_epi32(magnitude, _mm_set1_epi32(0x7f7fffff))) != 0;
 }
 
-inline __m128 tanhLanewise(__m128 x) {
+template <float (*Scalar)(float)> inline __m128 lanewise(__m128 x) {
     alignas(16) float lanes[4];
     _mm_store_ps(lanes, x);
     for (float& v : lanes)
-        v = std::tanh(v);
+        v = Scalar(v);
     return _mm_load_ps(lanes);
 }
 
@@ -163,11 +165,129 @@ inline __m128 tanhLanewise(__m128 x) {
     return select(_mm_castsi128_ps(_mm_cmpeq_epi32(magnitude, _mm_setzero_si128())), x, z);
 }
 
-inline __m128 tanh4(__m128 x) {
-    return anyNonFinite(x) ? tanhLanewise(x) : tanhFinite(x);
+// Where the fuzz saturates or rests, whole vectors take no evaluation: from 0x41102cb4 (about 9.01)
+// up to infinity tanhf is exactly +-1, and tanh(+-0) is the zero itself.
+[[gnu::always_inline]] inline __m128 tanh4(__m128 x) {
+    const __m128i magnitude = _mm_and_si128(_mm_castps_si128(x), _mm_set1_epi32(0x7fffffff));
+    const __m128i saturated = _mm_andnot_si128(above(magnitude, 0x7f800000u), above(magnitude, 0x41102cb3u));
+    if (_mm_movemask_ps(_mm_castsi128_ps(saturated)) == 0xf)
+        return _mm_or_ps(_mm_set1_ps(1.0f), _mm_andnot_ps(_mm_castsi128_ps(magnitude), x));
+    if (_mm_movemask_ps(_mm_castsi128_ps(_mm_cmpeq_epi32(magnitude, _mm_setzero_si128()))) == 0xf) return x;
+    return anyNonFinite(x) ? lanewise<exact::tanh>(x) : tanhFinite(x);
 }
 
-// out[i] = tanhf(in[i]) for count values; in and out may be the same array.
+// Lanes 0-1 and 2-3 in double, and back.
+inline __m128d lowToDouble(__m128 x) {
+    return _mm_cvtps_pd(x);
+}
+inline __m128d highToDouble(__m128 x) {
+    return _mm_cvtps_pd(_mm_movehl_ps(x, x));
+}
+inline __m128 toFloat(__m128d low, __m128d high) {
+    return _mm_movelh_ps(_mm_cvtpd_ps(low), _mm_cvtpd_ps(high));
+}
+
+inline __m128d selectd(__m128d mask, __m128d a, __m128d b) {
+    return _mm_or_pd(_mm_and_pd(mask, a), _mm_andnot_pd(mask, b));
+}
+
+// 2^(k/32) times the cubic in r, for two lanes whose k sits in the low bits of ki.
+[[gnu::always_inline]] inline __m128d exp2Tail(__m128i ki, __m128d r, const double (&c)[3]) {
+    const int i0 = _mm_cvtsi128_si32(ki) & 31;
+    const int i1 = _mm_cvtsi128_si32(_mm_unpackhi_epi64(ki, ki)) & 31;
+    const __m128i table = _mm_set_epi64x(static_cast<long long>(exact::tables::exp2[i1]),
+                                         static_cast<long long>(exact::tables::exp2[i0]));
+    const __m128d s = _mm_castsi128_pd(_mm_add_epi64(table, _mm_slli_epi64(ki, 47)));
+    const __m128d z = _mm_add_pd(_mm_mul_pd(_mm_set1_pd(c[0]), r), _mm_set1_pd(c[1]));
+    const __m128d r2 = _mm_mul_pd(r, r);
+    __m128d y = _mm_add_pd(_mm_mul_pd(_mm_set1_pd(c[2]), r), _mm_set1_pd(1.0));
+    y = _mm_add_pd(_mm_mul_pd(z, r2), y);
+    return _mm_mul_pd(y, s);
+}
+
+[[gnu::always_inline]] inline __m128d expHalf(__m128d x) {
+    using namespace exact::constants;
+    const __m128d shift = _mm_set1_pd(kShift);
+    const __m128d z = _mm_mul_pd(_mm_set1_pd(kInvLn2Scaled), x);
+    __m128d kd = _mm_add_pd(z, shift);
+    const __m128i ki = _mm_castpd_si128(kd);
+    kd = _mm_sub_pd(kd, shift);
+    return exp2Tail(ki, _mm_sub_pd(z, kd), kExpPoly);
+}
+
+[[gnu::always_inline]] inline __m128 exp4(__m128 x) {
+    // Far below -104 the result is exactly zero.
+    if (_mm_movemask_ps(_mm_cmplt_ps(x, _mm_set1_ps(-0x1.9fe368p6f))) == 0xf) return _mm_setzero_ps();
+    if (anyNonFinite(x)) return lanewise<exact::exp>(x);
+    __m128 y = toFloat(expHalf(lowToDouble(x)), expHalf(highToDouble(x)));
+    y = select(_mm_cmpgt_ps(x, _mm_set1_ps(0x1.62e42ep6f)), _mm_set1_ps(INFINITY), y);
+    return _mm_andnot_ps(_mm_cmplt_ps(x, _mm_set1_ps(-0x1.9fe368p6f)), y);
+}
+
+// Natural logarithm of positive normal values, in double from the table.
+[[gnu::always_inline]] inline __m128 logNormal4(__m128 x) {
+    using namespace exact::constants;
+    const __m128i ix = _mm_castps_si128(x);
+    const __m128i tmp = _mm_sub_epi32(ix, _mm_set1_epi32(0x3f330000));
+    alignas(16) std::int32_t index[4];
+    _mm_store_si128(reinterpret_cast<__m128i*>(index),
+                    _mm_and_si128(_mm_srli_epi32(tmp, 19), _mm_set1_epi32(15)));
+    const __m128 k = _mm_cvtepi32_ps(_mm_srai_epi32(tmp, 23));
+    const __m128 z = _mm_castsi128_ps(
+        _mm_sub_epi32(ix, _mm_and_si128(tmp, _mm_set1_epi32(static_cast<int>(0xff800000u)))));
+    const auto& t = exact::tables::log;
+    const auto half = [&](__m128d zd, __m128d kd, int a, int b) {
+        const __m128d invc = _mm_set_pd(t[index[b]].invc, t[index[a]].invc);
+        const __m128d logc = _mm_set_pd(t[index[b]].logc, t[index[a]].logc);
+        const __m128d r = _mm_sub_pd(_mm_mul_pd(zd, invc), _mm_set1_pd(1.0));
+        const __m128d y0 = _mm_add_pd(logc, _mm_mul_pd(kd, _mm_set1_pd(kLn2)));
+        const __m128d r2 = _mm_mul_pd(r, r);
+        __m128d y = _mm_add_pd(_mm_mul_pd(_mm_set1_pd(kLogPoly[1]), r), _mm_set1_pd(kLogPoly[2]));
+        y = _mm_add_pd(_mm_mul_pd(_mm_set1_pd(kLogPoly[0]), r2), y);
+        return _mm_add_pd(_mm_mul_pd(y, r2), _mm_add_pd(y0, r));
+    };
+    return toFloat(half(lowToDouble(z), lowToDouble(k), 0, 1), half(highToDouble(z), highToDouble(k), 2, 3));
+}
+
+[[gnu::always_inline]] inline __m128 log10x4(__m128 x) {
+    using namespace exact::constants;
+    const __m128i hx = _mm_castps_si128(x);
+    const __m128i normal = _mm_and_si128(_mm_cmpgt_epi32(hx, _mm_set1_epi32(0x007fffff)),
+                                         _mm_cmplt_epi32(hx, _mm_set1_epi32(0x7f800000)));
+    if (_mm_movemask_epi8(normal) != 0xffff) return lanewise<exact::log10>(x);
+    const __m128i k = _mm_sub_epi32(_mm_srli_epi32(hx, 23), _mm_set1_epi32(127));
+    const __m128i below = _mm_cmplt_epi32(k, _mm_setzero_si128()); // -1 where k < 0
+    const __m128i exponent = _mm_slli_epi32(_mm_add_epi32(_mm_set1_epi32(0x7f), below), 23);
+    const __m128 mantissa =
+        _mm_castsi128_ps(_mm_or_si128(_mm_and_si128(hx, _mm_set1_epi32(0x007fffff)), exponent));
+    const __m128 y = _mm_cvtepi32_ps(_mm_sub_epi32(k, below));
+    const __m128 z = _mm_add_ps(_mm_mul_ps(y, bitsToFloat(kLog10Of2LoBits)),
+                                _mm_mul_ps(bitsToFloat(kInvLn10Bits), logNormal4(mantissa)));
+    return _mm_add_ps(z, _mm_mul_ps(y, bitsToFloat(kLog10Of2HiBits)));
+}
+
+[[gnu::always_inline]] inline __m128d powerOfTenHalf(__m128d y) {
+    using namespace exact::constants;
+    const __m128d shift = _mm_set1_pd(kShiftScaled);
+    const __m128d ylogx = _mm_mul_pd(y, _mm_set1_pd(kLog2Of10));
+    __m128d kd = _mm_add_pd(ylogx, shift);
+    const __m128i ki = _mm_castpd_si128(kd);
+    kd = _mm_sub_pd(kd, shift);
+    __m128d result = exp2Tail(ki, _mm_sub_pd(ylogx, kd), kExp2Poly);
+    result = selectd(_mm_cmpgt_pd(ylogx, _mm_set1_pd(0x1.fffffffd1d571p+6)), _mm_set1_pd(INFINITY), result);
+    return _mm_andnot_pd(_mm_cmple_pd(ylogx, _mm_set1_pd(-150.0)), result);
+}
+
+[[gnu::always_inline]] inline __m128 powerOfTen4(__m128 y) {
+    if (anyNonFinite(y)) return lanewise<exact::powerOfTen>(y);
+    const __m128 result = toFloat(powerOfTenHalf(lowToDouble(y)), powerOfTenHalf(highToDouble(y)));
+    return select(_mm_cmpeq_ps(y, _mm_setzero_ps()), _mm_set1_ps(1.0f), result);
+}
+
+// out[i] = f(in[i]) for count values; in and out may be the same array.
 void tanhArray(const float* in, float* out, int count);
+void expArray(const float* in, float* out, int count);
+void log10Array(const float* in, float* out, int count);
+void powerOfTenArray(const float* in, float* out, int count);
 
 } // namespace thraskvell::detail
