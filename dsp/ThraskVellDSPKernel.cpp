@@ -8,7 +8,10 @@
 #include <emmintrin.h>
 #endif
 
+#include <bit>
+#include <climits>
 #include <cmath>
+#include <cstring>
 
 namespace thraskvell {
 
@@ -276,7 +279,7 @@ template <int N> struct Chunk {
 };
 
 // Gate detector (logarithms first, then the short recursions), trim and pre-clip low-pass.
-template <int N>
+template <int N, int W>
 [[gnu::always_inline]] inline void inputStage(GroupState& st, const Group& g, const BlockSettings& s,
                                               Chunk<N>& c) {
     alignas(16) float dense[kChunk * N];
@@ -291,7 +294,7 @@ template <int N>
         input[i] = x;
         storeDense<N>(dense + i * N, _mm_add_ps(absLanes(x), _mm_set1_ps(1e-15f)));
     }
-    detail::log10Array(dense, dense, n * N);
+    detail::mapLanes<W, detail::log10Lanes<W>, exact::log10>(dense, dense, n * N);
     const __m128 threshold = _mm_set1_ps(s.gateThresholdDb);
     const __m128 trim = _mm_set1_ps(s.trimGain);
     const __m128 gain = _mm_set1_ps(s.drive);
@@ -329,18 +332,39 @@ template <int N>
     }
 }
 
-// The shaper for one frame: 4 N values, independent of everything else.
-template <int N> [[gnu::always_inline]] inline void shapeFrame(Chunk<N>& c, int i, bool asymmetric) {
-    const float* in = c.oversampled + i * 4 * N;
-    float* out = c.shaped + i * 4 * N;
-    for (int v = 0; v < N; ++v) {
-        const __m128 x = _mm_load_ps(in + 4 * v);
-        __m128 y = detail::tanh4(x);
+// The shaper on count values, W lanes at a time (count a multiple of W); it depends on nothing
+// but its input.
+template <int W>
+[[gnu::always_inline]] inline void shapeLanes(const float* in, float* out, int count, bool asymmetric) {
+    using F = typename detail::Lanes<W>::F;
+    using I = typename detail::Lanes<W>::I;
+    for (int v = 0; v < count; v += W) {
+        F x;
+        std::memcpy(&x, in + v, sizeof x);
+        F y = detail::tanhLanes<W>(x);
         if (asymmetric) {
-            const __m128 e = detail::exp4(_mm_or_ps(absLanes(x), _mm_set1_ps(-0.0f)));
-            y = _mm_add_ps(y, _mm_mul_ps(_mm_mul_ps(x, _mm_mul_ps(_mm_set1_ps(0.1f), x)), e));
+            const F negativeMagnitude = std::bit_cast<F>(std::bit_cast<I>(x) | INT32_MIN);
+            y = y + x * (0.1f * x) * detail::expLanes<W>(negativeMagnitude);
         }
-        _mm_store_ps(out + 4 * v, y);
+        std::memcpy(out + v, &y, sizeof y);
+    }
+}
+
+// Frame i's 4 N values. Eight lanes take one frame of two or more channels, or two frames of one.
+template <int N, int W>
+[[gnu::always_inline]] inline void shapeFrame(Chunk<N>& c, int i, int frames, bool asymmetric) {
+    const float* in = c.oversampled;
+    float* out = c.shaped;
+    if constexpr (W == 8 && N == 1) {
+        if (i % 2 == 1)
+            shapeLanes<8>(in + (i - 1) * 4, out + (i - 1) * 4, 8, asymmetric);
+        else if (i == frames - 1)
+            shapeLanes<4>(in + i * 4, out + i * 4, 4, asymmetric);
+    } else {
+        constexpr int wide = 4 * N / W * W;
+        shapeLanes<W>(in + i * 4 * N, out + i * 4 * N, wide, asymmetric);
+        if constexpr (wide < 4 * N)
+            shapeLanes<4>(in + i * 4 * N + wide, out + i * 4 * N + wide, 4 * N - wide, asymmetric);
     }
 }
 
@@ -370,7 +394,7 @@ template <int N>
 }
 
 // Compressor (logarithms, the reduction's recursion, then the gains), volume and output.
-template <int N>
+template <int N, int W>
 [[gnu::always_inline]] inline void outputStage(GroupState& st, const Group& g, const BlockSettings& s,
                                                Chunk<N>& c) {
     alignas(16) float dense[kChunk * N];
@@ -379,7 +403,7 @@ template <int N>
     if (s.dynamicsOn) {
         for (int i = 0; i < n; ++i)
             storeDense<N>(dense + i * N, _mm_add_ps(absLanes(c.mixed[i]), _mm_set1_ps(1e-15f)));
-        detail::log10Array(dense, dense, n * N);
+        detail::mapLanes<W, detail::log10Lanes<W>, exact::log10>(dense, dense, n * N);
         const __m128 compThreshold = _mm_set1_ps(s.compThresholdDb);
         const __m128 ratioFactor = _mm_set1_ps(s.ratioFactor);
         const __m128 attack = _mm_set1_ps(s.attackCoeff);
@@ -396,7 +420,7 @@ template <int N>
             st.reduction = _mm_andnot_ps(_mm_cmplt_ps(absLanes(st.reduction), floor), st.reduction);
             storeDense<N>(dense + i * N, exponent);
         }
-        detail::powerOfTenArray(dense, dense, n * N);
+        detail::mapLanes<W, detail::powerOfTenLanes<W>, exact::powerOfTen>(dense, dense, n * N);
         for (int i = 0; i < n; ++i)
             c.mixed[i] = _mm_mul_ps(c.mixed[i], loadDense<N>(dense + i * N));
     } else {
@@ -421,7 +445,7 @@ template <int N>
 // chunk k - 1 is shaped and chunk k - 2 decimated, in one loop. Each stage keeps its own
 // recursions in frame order, so nothing is reordered within a chain; the interleaving only lets
 // the three long, independent dependency chains share the core.
-template <int N>
+template <int N, int W>
 [[gnu::always_inline]] inline void pipeline(GroupState& st, const Group& g, const BlockSettings& s, int first,
                                             int count, bool zeroStuffed) {
     Chunk<N> chunks[3];
@@ -433,23 +457,25 @@ template <int N>
         if (up) {
             up->first = first + t * kChunk;
             up->n = count - t * kChunk < kChunk ? count - t * kChunk : kChunk;
-            inputStage<N>(st, g, s, *up);
+            inputStage<N, W>(st, g, s, *up);
         }
         const int upFrames = up ? up->n : 0;
         const int shapeFrames = shaper ? shaper->n : 0;
         const int downFrames = down ? down->n : 0;
         const int longest = upFrames > shapeFrames ? (upFrames > downFrames ? upFrames : downFrames)
                                                    : (shapeFrames > downFrames ? shapeFrames : downFrames);
+        // A chunk's frames never exceed kChunk; said for the compiler's array-bounds analysis.
+        if (longest > kChunk) __builtin_unreachable();
         for (int i = 0; i < longest; ++i) {
             if (i < upFrames) upFrame<N>(st, *up, i, zeroStuffed);
-            if (i < shapeFrames) shapeFrame<N>(*shaper, i, s.asymmetryOn);
+            if (i < shapeFrames) shapeFrame<N, W>(*shaper, i, shapeFrames, s.asymmetryOn);
             if (i < downFrames) downFrame<N>(st, s, *down, i);
         }
-        if (down) outputStage<N>(st, g, s, *down);
+        if (down) outputStage<N, W>(st, g, s, *down);
     }
 }
 
-template <int N>
+template <int N, int W>
 [[gnu::always_inline]] inline void processGroup(const Group& g, const BlockSettings& s, int frameCount) {
     GroupState st;
     st.load(g);
@@ -459,24 +485,25 @@ template <int N>
     int first = 0;
     const __m128 memories = _mm_or_ps(st.up1.x1, st.up1.x2);
     if (_mm_movemask_ps(_mm_cmpneq_ps(memories, _mm_setzero_ps())) != 0) {
-        pipeline<N>(st, g, s, 0, 1, false);
+        pipeline<N, W>(st, g, s, 0, 1, false);
         first = 1;
     }
-    if (first < frameCount) pipeline<N>(st, g, s, first, frameCount - first, true);
+    if (first < frameCount) pipeline<N, W>(st, g, s, first, frameCount - first, true);
     st.up1.x1 = _mm_setzero_ps();
     st.up1.x2 = _mm_setzero_ps();
     st.store(g);
 }
 
 // The same code twice: the AVX2 build takes the same single-precision operations in the same
-// order, but in three-operand form, which saves the register copies the two-operand SSE2 form needs.
+// order, but in three-operand form, which saves the register copies the two-operand SSE2 form
+// needs, and shapes eight values at a time.
 template <int N> void processGroupSse2(const Group& g, const BlockSettings& s, int frameCount) {
-    processGroup<N>(g, s, frameCount);
+    processGroup<N, 4>(g, s, frameCount);
 }
 
 template <int N>
 [[gnu::target("avx2")]] void processGroupAvx2(const Group& g, const BlockSettings& s, int frameCount) {
-    processGroup<N>(g, s, frameCount);
+    processGroup<N, 8>(g, s, frameCount);
 }
 
 template <int N> void processGroupOn(bool avx2, const Group& g, const BlockSettings& s, int frameCount) {

@@ -4,38 +4,39 @@ namespace thraskvell::detail {
 
 namespace {
 
-template <__m128 (*Vector)(__m128), float (*Scalar)(float)>
-void apply(const float* in, float* out, int count) {
-    int i = 0;
-    // Two vectors per pass: their long dependency chains interleave.
-    for (; i + 8 <= count; i += 8) {
-        const __m128 a = Vector(_mm_loadu_ps(in + i));
-        const __m128 b = Vector(_mm_loadu_ps(in + i + 4));
-        _mm_storeu_ps(out + i, a);
-        _mm_storeu_ps(out + i + 4, b);
-    }
-    for (; i + 4 <= count; i += 4)
-        _mm_storeu_ps(out + i, Vector(_mm_loadu_ps(in + i)));
-    for (; i < count; ++i)
-        out[i] = Scalar(in[i]);
+[[gnu::target("avx2")]] void tanhEight(const float* in, float* out, int count) {
+    mapLanes<8, tanhLanes<8>, exact::tanh>(in, out, count);
+}
+
+[[gnu::target("avx2")]] void expEight(const float* in, float* out, int count) {
+    mapLanes<8, expLanes<8>, exact::exp>(in, out, count);
+}
+
+[[gnu::target("avx2")]] void log10Eight(const float* in, float* out, int count) {
+    mapLanes<8, log10Lanes<8>, exact::log10>(in, out, count);
+}
+
+[[gnu::target("avx2")]] void powerOfTenEight(const float* in, float* out, int count) {
+    mapLanes<8, powerOfTenLanes<8>, exact::powerOfTen>(in, out, count);
 }
 
 } // namespace
 
-void tanhArray(const float* in, float* out, int count) {
-    apply<tanh4, exact::tanh>(in, out, count);
+void tanhArray(const float* in, float* out, int count, bool avx2) {
+    avx2 ? tanhEight(in, out, count) : mapLanes<4, tanhLanes<4>, exact::tanh>(in, out, count);
 }
 
-void expArray(const float* in, float* out, int count) {
-    apply<exp4, exact::exp>(in, out, count);
+void expArray(const float* in, float* out, int count, bool avx2) {
+    avx2 ? expEight(in, out, count) : mapLanes<4, expLanes<4>, exact::exp>(in, out, count);
 }
 
-void log10Array(const float* in, float* out, int count) {
-    apply<log10x4, exact::log10>(in, out, count);
+void log10Array(const float* in, float* out, int count, bool avx2) {
+    avx2 ? log10Eight(in, out, count) : mapLanes<4, log10Lanes<4>, exact::log10>(in, out, count);
 }
 
-void powerOfTenArray(const float* in, float* out, int count) {
-    apply<powerOfTen4, exact::powerOfTen>(in, out, count);
+void powerOfTenArray(const float* in, float* out, int count, bool avx2) {
+    avx2 ? powerOfTenEight(in, out, count)
+         : mapLanes<4, powerOfTenLanes<4>, exact::powerOfTen>(in, out, count);
 }
 
 } // namespace thraskvell::detail

@@ -1,293 +1,259 @@
-// Four single-precision exp, log10, 10^y and tanh at once, bit-identical to dsp/ExactMath.h.
+// Single-precision exp, log10, 10^y and tanh four or eight lanes at a time, bit-identical to
+// dsp/ExactMath.h.
 //
 // The sound is defined by those functions; a faster approximation would change it. Each lane takes
 // the scalar function's own steps in its own precision and order (exp, log10 and 10^y in double,
-// two lanes per register; tanh in float), so each rounds exactly as the scalar one would. A vector
-// holding an input the chain never produces (non-finite, or for log10 not positive and normal) is
-// handed to the scalar functions lane by lane. tests/dsp/ExactMathTest.cpp compares both with the
-// C library.
+// tanh in float), so each rounds exactly as the scalar one would. A vector holding an input the
+// chain never produces (non-finite, or for log10 not positive and normal) is handed to the scalar
+// functions lane by lane. tests/dsp/ExactMathTest.cpp compares both with the C library.
 //
 // Private to the DSP core. Threads: pure functions; any thread; real-time safe.
 #pragma once
 
 #include "dsp/ExactMath.h"
 
-#include <emmintrin.h>
-
+#include <bit>
+#include <climits>
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 namespace thraskvell::detail {
 
-inline __m128 bitsToFloat(std::uint32_t bits) {
-    return _mm_castsi128_ps(_mm_set1_epi32(static_cast<int>(bits)));
+// W single-precision lanes (4: one SSE2 register, 8: one AVX2 register) and their companions, as
+// the compiler's generic vectors: the same source serves both widths, and each operator is the
+// lane's own IEEE operation.
+template <int W> struct Lanes {
+    using F [[gnu::vector_size(4 * W)]] = float;
+    using I [[gnu::vector_size(4 * W)]] = std::int32_t;
+    using D [[gnu::vector_size(8 * W)]] = double;
+    using L [[gnu::vector_size(8 * W)]] = std::int64_t;
+    using U [[gnu::vector_size(4 * W)]] = std::uint64_t;
+};
+
+template <class V> [[gnu::always_inline]] inline bool anyLane(V mask) {
+    using Words = typename Lanes<sizeof(V) / 4>::U;
+    const Words words = std::bit_cast<Words>(mask);
+    std::uint64_t any = 0;
+    for (std::size_t i = 0; i < sizeof(V) / 8; ++i)
+        any |= words[i];
+    return any != 0;
 }
 
-inline __m128 select(__m128 mask, __m128 a, __m128 b) {
-    return _mm_or_ps(_mm_and_ps(mask, a), _mm_andnot_ps(mask, b));
+// By reference: a vector argument's passing would depend on the caller's instruction set.
+template <int W, float (*Scalar)(float)> void eachLane(typename Lanes<W>::F& x) {
+    for (int l = 0; l < W; ++l)
+        x[l] = Scalar(x[l]);
 }
 
-inline __m128i selecti(__m128i mask, __m128i a, __m128i b) {
-    return _mm_or_si128(_mm_and_si128(mask, a), _mm_andnot_si128(mask, b));
-}
-
-// Unsigned-range tests on magnitudes: the magnitude's bit pattern is below 2^31, so a signed
-// compare is exact.
-inline __m128i below(__m128i magnitude, std::uint32_t bits) {
-    return _mm_cmplt_epi32(magnitude, _mm_set1_epi32(static_cast<int>(bits)));
-}
-inline __m128i above(__m128i magnitude, std::uint32_t bits) {
-    return _mm_cmpgt_epi32(magnitude, _mm_set1_epi32(static_cast<int>(bits)));
+template <int W> [[gnu::always_inline]] inline bool anyNonFinite(typename Lanes<W>::F x) {
+    using I = typename Lanes<W>::I;
+    return anyLane((std::bit_cast<I>(x) & 0x7f800000) == 0x7f800000);
 }
 
 // exp(a) - 1 for a in [2, 44) (positive) or (-2, -2^-54] (negative): the only arguments tanh
 // passes on for finite inputs it does not answer directly.
-[[gnu::always_inline]] inline __m128 expm1Tanh(__m128 a) {
-    const __m128 one = _mm_set1_ps(1.0f);
-    const __m128 half = _mm_set1_ps(0.5f);
-    const __m128 ln2Hi = bitsToFloat(0x3f317180u);
-    const __m128 ln2Lo = bitsToFloat(0x3717f7d1u);
-    const __m128 invLn2 = bitsToFloat(0x3fb8aa3bu);
+template <int W> [[gnu::always_inline]] inline typename Lanes<W>::F expm1Tanh(typename Lanes<W>::F a) {
+    using F = typename Lanes<W>::F;
+    using I = typename Lanes<W>::I;
+    const auto real = [](std::uint32_t bits) { return std::bit_cast<float>(bits); };
+    const auto asFloat = [](I v) { return std::bit_cast<F>(v); };
+    const auto asInt = [](F v) { return std::bit_cast<I>(v); };
+    const float ln2Hi = real(0x3f317180u), ln2Lo = real(0x3717f7d1u), invLn2 = real(0x3fb8aa3bu);
+    const F zero = F{}, one = zero + 1.0f, half = zero + 0.5f;
 
-    const __m128i bits = _mm_castps_si128(a);
-    const __m128i magnitude = _mm_and_si128(bits, _mm_set1_epi32(0x7fffffff));
-    const __m128 negative = _mm_cmplt_ps(a, _mm_setzero_ps());
+    const I magnitude = asInt(a) & 0x7fffffff;
+    const I negative = a < zero;
 
     // Reduction a = k ln2 + r. Between 0.5 ln2 and 1.5 ln2 (negative side only here) k is -1 with a
     // two-part ln2; beyond, k is rounded away from zero by truncating a ln2 quotient plus a half.
-    const __m128i reduced = above(magnitude, 0x3eb17218u);
-    const __m128i nearOne = _mm_and_si128(reduced, below(magnitude, 0x3f851592u));
-    const __m128 roundBias = select(negative, _mm_set1_ps(-0.5f), half);
-    const __m128i kGeneral = _mm_cvttps_epi32(_mm_add_ps(_mm_mul_ps(invLn2, a), roundBias));
-    const __m128 kf = _mm_cvtepi32_ps(kGeneral);
-    const __m128 hiGeneral = _mm_sub_ps(a, _mm_mul_ps(kf, ln2Hi));
-    const __m128 loGeneral = _mm_mul_ps(kf, ln2Lo);
-    const __m128 hiNear = _mm_add_ps(a, ln2Hi);
-    const __m128 loNear = _mm_xor_ps(ln2Lo, _mm_set1_ps(-0.0f));
-    const __m128 nearMask = _mm_castsi128_ps(nearOne);
-    const __m128 hi = select(nearMask, hiNear, hiGeneral);
-    const __m128 lo = select(nearMask, loNear, loGeneral);
-    __m128i k = selecti(nearOne, _mm_set1_epi32(-1), kGeneral);
-    k = _mm_and_si128(k, reduced);
-
-    const __m128 reducedMask = _mm_castsi128_ps(reduced);
-    const __m128 rx = _mm_sub_ps(hi, lo);
-    const __m128 x = select(reducedMask, rx, a);
-    const __m128 c = _mm_and_ps(reducedMask, _mm_sub_ps(_mm_sub_ps(hi, rx), lo));
+    const I reduced = magnitude > 0x3eb17218;
+    const I nearOne = reduced & (magnitude < 0x3f851592);
+    const F roundBias = negative ? zero - 0.5f : half;
+    const I kGeneral = __builtin_convertvector(invLn2 * a + roundBias, I);
+    const F kf = __builtin_convertvector(kGeneral, F);
+    const F hi = nearOne ? a + ln2Hi : a - kf * ln2Hi;
+    const F lo = nearOne ? zero - ln2Lo : kf * ln2Lo;
+    const I k = (nearOne ? I{} - 1 : kGeneral) & reduced;
+    const F rx = hi - lo;
+    const F x = reduced ? rx : a;
+    const F c = reduced ? (hi - rx) - lo : zero;
 
     // Rational correction on the primary range.
-    const __m128 hfx = _mm_mul_ps(half, x);
-    const __m128 hxs = _mm_mul_ps(x, hfx);
-    __m128 poly = _mm_mul_ps(hxs, bitsToFloat(0xb457edbbu));
-    poly = _mm_mul_ps(hxs, _mm_add_ps(bitsToFloat(0x36867e54u), poly));
-    poly = _mm_mul_ps(hxs, _mm_add_ps(bitsToFloat(0xb8a670cdu), poly));
-    poly = _mm_mul_ps(hxs, _mm_add_ps(bitsToFloat(0x3ad00d01u), poly));
-    poly = _mm_mul_ps(hxs, _mm_add_ps(bitsToFloat(0xbd088889u), poly));
-    const __m128 r1 = _mm_add_ps(one, poly);
-    const __m128 t = _mm_sub_ps(_mm_set1_ps(3.0f), _mm_mul_ps(r1, hfx));
-    __m128 e =
-        _mm_mul_ps(hxs, _mm_div_ps(_mm_sub_ps(r1, t), _mm_sub_ps(_mm_set1_ps(6.0f), _mm_mul_ps(x, t))));
+    const F hfx = half * x;
+    const F hxs = x * hfx;
+    F poly = hxs * real(0xb457edbbu);
+    poly = hxs * (real(0x36867e54u) + poly);
+    poly = hxs * (real(0xb8a670cdu) + poly);
+    poly = hxs * (real(0x3ad00d01u) + poly);
+    poly = hxs * (real(0xbd088889u) + poly);
+    const F r1 = one + poly;
+    const F t = (zero + 3.0f) - r1 * hfx;
+    F e = hxs * ((r1 - t) / ((zero + 6.0f) - x * t));
 
     // k = 0: no reduction happened.
-    const __m128 resultK0 = _mm_sub_ps(x, _mm_sub_ps(_mm_mul_ps(x, e), hxs));
-
-    e = _mm_sub_ps(_mm_sub_ps(_mm_mul_ps(x, _mm_sub_ps(e, c)), c), hxs);
+    const F resultK0 = x - (x * e - hxs);
+    e = (x * (e - c) - c) - hxs;
     // k = -1.
-    const __m128 resultKm1 = _mm_sub_ps(_mm_mul_ps(half, _mm_sub_ps(x, e)), half);
-    const __m128i exponentShift = _mm_slli_epi32(k, 23);
+    const F resultKm1 = half * (x - e) - half;
+    const I exponentShift = k << 23;
     // k <= -2 or k > 56: scale 1 - (e - x), then take the 1 off.
-    const __m128 wide = _mm_sub_ps(one, _mm_sub_ps(e, x));
-    const __m128 resultWide =
-        _mm_sub_ps(_mm_castsi128_ps(_mm_add_epi32(_mm_castps_si128(wide), exponentShift)), one);
-    // 2 <= k < 23: fold 1 - 2^-k in before scaling. Shifts by a per-lane count need SSE4/AVX2, so
-    // 2^-k is built in the exponent field instead: 0x1000000 >> k has the same bits as 2^(24-k).
-    const __m128i exponentOfPow = _mm_slli_epi32(_mm_sub_epi32(_mm_set1_epi32(0x7f + 24), k), 23);
-    const __m128i shiftedInt = _mm_cvtps_epi32(_mm_castsi128_ps(exponentOfPow));
-    const __m128 tMid = _mm_castsi128_ps(_mm_sub_epi32(_mm_set1_epi32(0x3f800000), shiftedInt));
-    const __m128 mid = _mm_sub_ps(tMid, _mm_sub_ps(e, x));
-    const __m128 resultMid = _mm_castsi128_ps(_mm_add_epi32(_mm_castps_si128(mid), exponentShift));
+    const F resultWide = asFloat(asInt(one - (e - x)) + exponentShift) - one;
+    // 2 <= k < 23: fold 1 - 2^-k in before scaling; 2^-k built in the exponent field.
+    const I shiftedInt = __builtin_convertvector(asFloat(((0x7f + 24) - k) << 23), I);
+    const F resultMid = asFloat(asInt(asFloat(0x3f800000 - shiftedInt) - (e - x)) + exponentShift);
     // 23 <= k <= 56: 2^-k is tiny against 1.
-    const __m128 tHigh = _mm_castsi128_ps(_mm_slli_epi32(_mm_sub_epi32(_mm_set1_epi32(0x7f), k), 23));
-    const __m128 high = _mm_add_ps(_mm_sub_ps(x, _mm_add_ps(e, tHigh)), one);
-    const __m128 resultHigh = _mm_castsi128_ps(_mm_add_epi32(_mm_castps_si128(high), exponentShift));
+    const F resultHigh = asFloat(asInt((x - (e + asFloat((0x7f - k) << 23))) + one) + exponentShift);
 
-    const __m128i isK0 = _mm_cmpeq_epi32(k, _mm_setzero_si128());
-    const __m128i isKm1 = _mm_cmpeq_epi32(k, _mm_set1_epi32(-1));
-    const __m128i isWide =
-        _mm_or_si128(_mm_cmplt_epi32(k, _mm_set1_epi32(-1)), _mm_cmpgt_epi32(k, _mm_set1_epi32(56)));
-    const __m128i isMid =
-        _mm_and_si128(_mm_cmpgt_epi32(k, _mm_setzero_si128()), _mm_cmplt_epi32(k, _mm_set1_epi32(23)));
-    __m128 result = resultHigh;
-    result = select(_mm_castsi128_ps(isMid), resultMid, result);
-    result = select(_mm_castsi128_ps(isWide), resultWide, result);
-    result = select(_mm_castsi128_ps(isKm1), resultKm1, result);
-    result = select(_mm_castsi128_ps(isK0), resultK0, result);
+    F result = resultHigh;
+    result = (k > 0) & (k < 23) ? resultMid : result;
+    result = (k < -1) | (k > 56) ? resultWide : result;
+    result = k == -1 ? resultKm1 : result;
+    result = k == 0 ? resultK0 : result;
     // Below 2^-25 exp(a) - 1 is a itself.
-    return select(_mm_castsi128_ps(below(magnitude, 0x33000000u)), a, result);
-}
-
-inline bool anyNonFinite(__m128 x) {
-    const __m128i magnitude = _mm_and_si128(_mm_castps_si128(x), _mm_set1_epi32(0x7fffffff));
-    return _mm_movemask_epi8(_mm_cmpgt_epi32(magnitude, _mm_set1_epi32(0x7f7fffff))) != 0;
-}
-
-template <float (*Scalar)(float)> inline __m128 lanewise(__m128 x) {
-    alignas(16) float lanes[4];
-    _mm_store_ps(lanes, x);
-    for (float& v : lanes)
-        v = Scalar(v);
-    return _mm_load_ps(lanes);
+    return magnitude < 0x33000000 ? a : result;
 }
 
 // Finite lanes only.
-[[gnu::always_inline]] inline __m128 tanhFinite(__m128 x) {
-    const __m128i bits = _mm_castps_si128(x);
-    const __m128i magnitude = _mm_and_si128(bits, _mm_set1_epi32(0x7fffffff));
-    const __m128 signBit = _mm_castsi128_ps(_mm_andnot_si128(_mm_set1_epi32(0x7fffffff), bits));
-    const __m128 ax = _mm_castsi128_ps(magnitude);
-    const __m128 one = _mm_set1_ps(1.0f);
-    const __m128 two = _mm_set1_ps(2.0f);
+template <int W> [[gnu::always_inline]] inline typename Lanes<W>::F tanhFinite(typename Lanes<W>::F x) {
+    using F = typename Lanes<W>::F;
+    using I = typename Lanes<W>::I;
+    const I bits = std::bit_cast<I>(x);
+    const I magnitude = bits & 0x7fffffff;
+    const F zero = F{}, one = zero + 1.0f, two = zero + 2.0f;
 
-    const __m128i large = _mm_cmpgt_epi32(magnitude, _mm_set1_epi32(0x3f7fffff)); // |x| >= 1
-    const __m128 largeMask = _mm_castsi128_ps(large);
+    const I large = magnitude > 0x3f7fffff; // |x| >= 1
     // |x| >= 1 takes exp(2|x|) - 1 and 1 - 2/(t + 2); below 1, exp(-2|x|) - 1 and -t/(t + 2).
-    const __m128 arg = _mm_xor_ps(_mm_mul_ps(two, ax), _mm_andnot_ps(largeMask, _mm_set1_ps(-0.0f)));
-    const __m128 t = expm1Tanh(arg);
-    const __m128 numerator = select(largeMask, two, _mm_xor_ps(t, _mm_set1_ps(-0.0f)));
-    const __m128 quotient = _mm_div_ps(numerator, _mm_add_ps(t, two));
-    __m128 z = select(largeMask, _mm_sub_ps(one, quotient), quotient);
+    const F ax = std::bit_cast<F>(magnitude);
+    const F arg = std::bit_cast<F>(std::bit_cast<I>(two * ax) ^ (large ? I{} : I{} + INT32_MIN));
+    const F t = expm1Tanh<W>(arg);
+    const F quotient = (large ? two : -t) / (t + two);
+    F z = large ? one - quotient : quotient;
     // Past 22, 1 - 1e-30 rounds to 1.
-    z = select(_mm_castsi128_ps(above(magnitude, 0x41afffffu)), one, z);
-    z = _mm_xor_ps(z, signBit);
+    z = magnitude > 0x41afffff ? one : z;
+    z = std::bit_cast<F>(std::bit_cast<I>(z) ^ (bits & INT32_MIN));
     // Tiny arguments: x (1 + x); zero stays zero with its sign.
-    const __m128 tiny = _mm_mul_ps(x, _mm_add_ps(one, x));
-    z = select(_mm_castsi128_ps(below(magnitude, 0x24000000u)), tiny, z);
-    return select(_mm_castsi128_ps(_mm_cmpeq_epi32(magnitude, _mm_setzero_si128())), x, z);
+    z = magnitude < 0x24000000 ? x * (one + x) : z;
+    return magnitude == 0 ? x : z;
 }
 
-// Where the fuzz saturates or rests, whole vectors take no evaluation: from 0x41102cb4 (about 9.01)
-// up to infinity tanhf is exactly +-1, and tanh(+-0) is the zero itself.
-[[gnu::always_inline]] inline __m128 tanh4(__m128 x) {
-    const __m128i magnitude = _mm_and_si128(_mm_castps_si128(x), _mm_set1_epi32(0x7fffffff));
-    const __m128i saturated = _mm_andnot_si128(above(magnitude, 0x7f800000u), above(magnitude, 0x41102cb3u));
-    if (_mm_movemask_ps(_mm_castsi128_ps(saturated)) == 0xf)
-        return _mm_or_ps(_mm_set1_ps(1.0f), _mm_andnot_ps(_mm_castsi128_ps(magnitude), x));
-    if (_mm_movemask_ps(_mm_castsi128_ps(_mm_cmpeq_epi32(magnitude, _mm_setzero_si128()))) == 0xf) return x;
-    return anyNonFinite(x) ? lanewise<exact::tanh>(x) : tanhFinite(x);
+template <int W> [[gnu::always_inline]] inline typename Lanes<W>::F tanhLanes(typename Lanes<W>::F x) {
+    if (!anyNonFinite<W>(x)) return tanhFinite<W>(x);
+    eachLane<W, exact::tanh>(x);
+    return x;
 }
 
-// Lanes 0-1 and 2-3 in double, and back.
-inline __m128d lowToDouble(__m128 x) {
-    return _mm_cvtps_pd(x);
-}
-inline __m128d highToDouble(__m128 x) {
-    return _mm_cvtps_pd(_mm_movehl_ps(x, x));
-}
-inline __m128 toFloat(__m128d low, __m128d high) {
-    return _mm_movelh_ps(_mm_cvtpd_ps(low), _mm_cvtpd_ps(high));
-}
-
-inline __m128d selectd(__m128d mask, __m128d a, __m128d b) {
-    return _mm_or_pd(_mm_and_pd(mask, a), _mm_andnot_pd(mask, b));
-}
-
-// 2^(k/32) times the cubic in r, for two lanes whose k sits in the low bits of ki.
-[[gnu::always_inline]] inline __m128d exp2Tail(__m128i ki, __m128d r, const double (&c)[3]) {
-    const int i0 = _mm_cvtsi128_si32(ki) & 31;
-    const int i1 = _mm_cvtsi128_si32(_mm_unpackhi_epi64(ki, ki)) & 31;
-    const __m128i table = _mm_set_epi64x(static_cast<long long>(exact::tables::exp2[i1]),
-                                         static_cast<long long>(exact::tables::exp2[i0]));
-    const __m128d s = _mm_castsi128_pd(_mm_add_epi64(table, _mm_slli_epi64(ki, 47)));
-    const __m128d z = _mm_add_pd(_mm_mul_pd(_mm_set1_pd(c[0]), r), _mm_set1_pd(c[1]));
-    const __m128d r2 = _mm_mul_pd(r, r);
-    __m128d y = _mm_add_pd(_mm_mul_pd(_mm_set1_pd(c[2]), r), _mm_set1_pd(1.0));
-    y = _mm_add_pd(_mm_mul_pd(z, r2), y);
-    return _mm_mul_pd(y, s);
+// 2^(k/32) times the cubic in r, for lanes whose k sits in the low bits of ki.
+template <int W>
+[[gnu::always_inline]] inline typename Lanes<W>::D exp2Tail(typename Lanes<W>::L ki, typename Lanes<W>::D r,
+                                                            const double (&c)[3]) {
+    using D = typename Lanes<W>::D;
+    using L = typename Lanes<W>::L;
+    L t;
+    for (int l = 0; l < W; ++l)
+        t[l] = static_cast<std::int64_t>(exact::tables::exp2[ki[l] & 31]);
+    const D s = std::bit_cast<D>(t + (ki << 47));
+    const D z = c[0] * r + c[1];
+    const D r2 = r * r;
+    D y = c[2] * r + 1.0;
+    y = z * r2 + y;
+    return y * s;
 }
 
-[[gnu::always_inline]] inline __m128d expHalf(__m128d x) {
+template <int W> [[gnu::always_inline]] inline typename Lanes<W>::F expLanes(typename Lanes<W>::F x) {
+    using F = typename Lanes<W>::F;
+    using D = typename Lanes<W>::D;
+    using L = typename Lanes<W>::L;
     using namespace exact::constants;
-    const __m128d shift = _mm_set1_pd(kShift);
-    const __m128d z = _mm_mul_pd(_mm_set1_pd(kInvLn2Scaled), x);
-    __m128d kd = _mm_add_pd(z, shift);
-    const __m128i ki = _mm_castpd_si128(kd);
-    kd = _mm_sub_pd(kd, shift);
-    return exp2Tail(ki, _mm_sub_pd(z, kd), kExpPoly);
+    if (anyNonFinite<W>(x)) {
+        eachLane<W, exact::exp>(x);
+        return x;
+    }
+    const D z = kInvLn2Scaled * __builtin_convertvector(x, D);
+    const D shifted = z + kShift;
+    F result =
+        __builtin_convertvector(exp2Tail<W>(std::bit_cast<L>(shifted), z - (shifted - kShift), kExpPoly), F);
+    result = x > 0x1.62e42ep6f ? F{} + INFINITY : result;
+    return x < -0x1.9fe368p6f ? F{} : result;
 }
 
-[[gnu::always_inline]] inline __m128 exp4(__m128 x) {
-    // Far below -104 the result is exactly zero.
-    if (_mm_movemask_ps(_mm_cmplt_ps(x, _mm_set1_ps(-0x1.9fe368p6f))) == 0xf) return _mm_setzero_ps();
-    if (anyNonFinite(x)) return lanewise<exact::exp>(x);
-    __m128 y = toFloat(expHalf(lowToDouble(x)), expHalf(highToDouble(x)));
-    y = select(_mm_cmpgt_ps(x, _mm_set1_ps(0x1.62e42ep6f)), _mm_set1_ps(INFINITY), y);
-    return _mm_andnot_ps(_mm_cmplt_ps(x, _mm_set1_ps(-0x1.9fe368p6f)), y);
-}
-
-// Natural logarithm of positive normal values, in double from the table.
-[[gnu::always_inline]] inline __m128 logNormal4(__m128 x) {
+// Positive normal lanes only: the rest goes to the scalar function.
+template <int W> [[gnu::always_inline]] inline typename Lanes<W>::F log10Lanes(typename Lanes<W>::F x) {
+    using F = typename Lanes<W>::F;
+    using I = typename Lanes<W>::I;
+    using D = typename Lanes<W>::D;
     using namespace exact::constants;
-    const __m128i ix = _mm_castps_si128(x);
-    const __m128i tmp = _mm_sub_epi32(ix, _mm_set1_epi32(0x3f330000));
-    alignas(16) std::int32_t index[4];
-    _mm_store_si128(reinterpret_cast<__m128i*>(index),
-                    _mm_and_si128(_mm_srli_epi32(tmp, 19), _mm_set1_epi32(15)));
-    const __m128 k = _mm_cvtepi32_ps(_mm_srai_epi32(tmp, 23));
-    const __m128 z = _mm_castsi128_ps(
-        _mm_sub_epi32(ix, _mm_and_si128(tmp, _mm_set1_epi32(static_cast<int>(0xff800000u)))));
-    const auto& t = exact::tables::log;
-    const auto half = [&](__m128d zd, __m128d kd, int a, int b) {
-        const __m128d invc = _mm_set_pd(t[index[b]].invc, t[index[a]].invc);
-        const __m128d logc = _mm_set_pd(t[index[b]].logc, t[index[a]].logc);
-        const __m128d r = _mm_sub_pd(_mm_mul_pd(zd, invc), _mm_set1_pd(1.0));
-        const __m128d y0 = _mm_add_pd(logc, _mm_mul_pd(kd, _mm_set1_pd(kLn2)));
-        const __m128d r2 = _mm_mul_pd(r, r);
-        __m128d y = _mm_add_pd(_mm_mul_pd(_mm_set1_pd(kLogPoly[1]), r), _mm_set1_pd(kLogPoly[2]));
-        y = _mm_add_pd(_mm_mul_pd(_mm_set1_pd(kLogPoly[0]), r2), y);
-        return _mm_add_pd(_mm_mul_pd(y, r2), _mm_add_pd(y0, r));
-    };
-    return toFloat(half(lowToDouble(z), lowToDouble(k), 0, 1), half(highToDouble(z), highToDouble(k), 2, 3));
+    const I hx = std::bit_cast<I>(x);
+    if (anyLane((hx < 0x00800000) | (hx > 0x7f7fffff))) {
+        eachLane<W, exact::log10>(x);
+        return x;
+    }
+    // x = 2^y m with m in [0.5, 2): the exponent below zero takes the lower half.
+    const I k = (hx >> 23) - 127;
+    const I below = k < 0; // -1 where k < 0
+    const F y = __builtin_convertvector(k - below, F);
+    const I ix = (hx & 0x007fffff) | ((0x7f + below) << 23);
+
+    // Natural logarithm of m from the table, in double.
+    const I tmp = ix - 0x3f330000;
+    const I index = (tmp >> 19) & 15;
+    const D z =
+        __builtin_convertvector(std::bit_cast<F>(ix - (tmp & static_cast<std::int32_t>(0xff800000u))), D);
+    D invc, logc;
+    for (int l = 0; l < W; ++l) {
+        invc[l] = exact::tables::log[index[l]].invc;
+        logc[l] = exact::tables::log[index[l]].logc;
+    }
+    const D r = z * invc - 1.0;
+    const D y0 = logc + __builtin_convertvector(tmp >> 23, D) * kLn2;
+    const D r2 = r * r;
+    D p = kLogPoly[1] * r + kLogPoly[2];
+    p = kLogPoly[0] * r2 + p;
+    p = p * r2 + (y0 + r);
+    const F ln = __builtin_convertvector(p, F);
+
+    const auto real = [](std::uint32_t bits) { return std::bit_cast<float>(bits); };
+    const F sum = y * real(kLog10Of2LoBits) + real(kInvLn10Bits) * ln;
+    return sum + y * real(kLog10Of2HiBits);
 }
 
-[[gnu::always_inline]] inline __m128 log10x4(__m128 x) {
+template <int W> [[gnu::always_inline]] inline typename Lanes<W>::F powerOfTenLanes(typename Lanes<W>::F y) {
+    using F = typename Lanes<W>::F;
+    using D = typename Lanes<W>::D;
+    using L = typename Lanes<W>::L;
     using namespace exact::constants;
-    const __m128i hx = _mm_castps_si128(x);
-    const __m128i normal = _mm_and_si128(_mm_cmpgt_epi32(hx, _mm_set1_epi32(0x007fffff)),
-                                         _mm_cmplt_epi32(hx, _mm_set1_epi32(0x7f800000)));
-    if (_mm_movemask_epi8(normal) != 0xffff) return lanewise<exact::log10>(x);
-    const __m128i k = _mm_sub_epi32(_mm_srli_epi32(hx, 23), _mm_set1_epi32(127));
-    const __m128i below = _mm_cmplt_epi32(k, _mm_setzero_si128()); // -1 where k < 0
-    const __m128i exponent = _mm_slli_epi32(_mm_add_epi32(_mm_set1_epi32(0x7f), below), 23);
-    const __m128 mantissa =
-        _mm_castsi128_ps(_mm_or_si128(_mm_and_si128(hx, _mm_set1_epi32(0x007fffff)), exponent));
-    const __m128 y = _mm_cvtepi32_ps(_mm_sub_epi32(k, below));
-    const __m128 z = _mm_add_ps(_mm_mul_ps(y, bitsToFloat(kLog10Of2LoBits)),
-                                _mm_mul_ps(bitsToFloat(kInvLn10Bits), logNormal4(mantissa)));
-    return _mm_add_ps(z, _mm_mul_ps(y, bitsToFloat(kLog10Of2HiBits)));
+    if (anyNonFinite<W>(y)) {
+        eachLane<W, exact::powerOfTen>(y);
+        return y;
+    }
+    const D ylogx = __builtin_convertvector(y, D) * kLog2Of10;
+    const D shifted = ylogx + kShiftScaled;
+    D result = exp2Tail<W>(std::bit_cast<L>(shifted), ylogx - (shifted - kShiftScaled), kExp2Poly);
+    result = ylogx > 0x1.fffffffd1d571p+6 ? D{} + INFINITY : result;
+    result = ylogx <= -150.0 ? D{} : result;
+    const F out = __builtin_convertvector(result, F);
+    return y == 0.0f ? F{} + 1.0f : out;
 }
 
-[[gnu::always_inline]] inline __m128d powerOfTenHalf(__m128d y) {
-    using namespace exact::constants;
-    const __m128d shift = _mm_set1_pd(kShiftScaled);
-    const __m128d ylogx = _mm_mul_pd(y, _mm_set1_pd(kLog2Of10));
-    __m128d kd = _mm_add_pd(ylogx, shift);
-    const __m128i ki = _mm_castpd_si128(kd);
-    kd = _mm_sub_pd(kd, shift);
-    __m128d result = exp2Tail(ki, _mm_sub_pd(ylogx, kd), kExp2Poly);
-    result = selectd(_mm_cmpgt_pd(ylogx, _mm_set1_pd(0x1.fffffffd1d571p+6)), _mm_set1_pd(INFINITY), result);
-    return _mm_andnot_pd(_mm_cmple_pd(ylogx, _mm_set1_pd(-150.0)), result);
+// out[i] = f(in[i]) for count values, W at a time; in and out may be the same array.
+template <int W, typename Lanes<W>::F (*Vector)(typename Lanes<W>::F), float (*Scalar)(float)>
+[[gnu::always_inline]] inline void mapLanes(const float* in, float* out, int count) {
+    typename Lanes<W>::F v;
+    int i = 0;
+    for (; i + W <= count; i += W) {
+        std::memcpy(&v, in + i, sizeof v);
+        v = Vector(v);
+        std::memcpy(out + i, &v, sizeof v);
+    }
+    for (; i < count; ++i)
+        out[i] = Scalar(in[i]);
 }
 
-[[gnu::always_inline]] inline __m128 powerOfTen4(__m128 y) {
-    if (anyNonFinite(y)) return lanewise<exact::powerOfTen>(y);
-    const __m128 result = toFloat(powerOfTenHalf(lowToDouble(y)), powerOfTenHalf(highToDouble(y)));
-    return select(_mm_cmpeq_ps(y, _mm_setzero_ps()), _mm_set1_ps(1.0f), result);
-}
-
-// out[i] = f(in[i]) for count values; in and out may be the same array.
-void tanhArray(const float* in, float* out, int count);
-void expArray(const float* in, float* out, int count);
-void log10Array(const float* in, float* out, int count);
-void powerOfTenArray(const float* in, float* out, int count);
+// The same, four lanes at a time or, when avx2 is set (the CPU must have AVX2), eight.
+void tanhArray(const float* in, float* out, int count, bool avx2 = false);
+void expArray(const float* in, float* out, int count, bool avx2 = false);
+void log10Array(const float* in, float* out, int count, bool avx2 = false);
+void powerOfTenArray(const float* in, float* out, int count, bool avx2 = false);
 
 } // namespace thraskvell::detail
