@@ -8,7 +8,6 @@
 #include <emmintrin.h>
 #endif
 
-#include <bit>
 #include <climits>
 #include <cmath>
 #include <cstring>
@@ -341,9 +340,16 @@ template <int W>
     for (int v = 0; v < count; v += W) {
         F x;
         std::memcpy(&x, in + v, sizeof x);
+        // Silence (the filters rest at +0) costs no shaping: tanh(0) is the zero itself and the
+        // asymmetry adds +0, which turns -0 into +0.
+        if (!detail::anyLane(detail::bitCast<I>(x) & 0x7fffffff)) {
+            const F y = asymmetric ? F{} : x;
+            std::memcpy(out + v, &y, sizeof y);
+            continue;
+        }
         F y = detail::tanhLanes<W>(x);
         if (asymmetric) {
-            const F negativeMagnitude = std::bit_cast<F>(std::bit_cast<I>(x) | INT32_MIN);
+            const F negativeMagnitude = detail::bitCast<F>(detail::bitCast<I>(x) | INT32_MIN);
             y = y + x * (0.1f * x) * detail::expLanes<W>(negativeMagnitude);
         }
         std::memcpy(out + v, &y, sizeof y);

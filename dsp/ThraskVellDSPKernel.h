@@ -10,11 +10,13 @@
 //  - updateDSPParameters / processBlock: the audio thread. No allocation, lock, system call or
 //    exception.
 //
-// Where SSE2 exists, processBlock runs up to four channels in SIMD lanes and the chain in pipelined
-// stages over short chunks; every lane operation is the per-sample chain's own single-precision
-// operation in its own order (tanh included, see dsp/VectorTanh.h), so the output is bit-identical
-// to the literal chain of dsp/PortableKernel.h. Elsewhere, or when built with
-// THRASKVELL_PORTABLE_KERNEL, processBlock is that literal chain.
+// Where SSE2 exists (x86-64), processBlock runs up to four channels in SIMD lanes and the chain in
+// pipelined stages over short chunks, in an SSE2 build or, where the CPU has AVX2, an AVX2 build of
+// the same code that also shapes eight values at a time. Every lane operation is the per-sample
+// chain's own single-precision operation in its own order, and every transcendental function is the
+// project's own exact one (dsp/ExactMath.h, dsp/VectorMath.h), so the output is bit-identical to the
+// literal chain of dsp/PortableKernel.h, and the same on every machine and C library. Elsewhere
+// (aarch64 …), or when built with THRASKVELL_PORTABLE_KERNEL, processBlock is that literal chain.
 //
 // Robustness, on both paths: a non-finite input sample enters as 0, and a channel whose
 // state would turn non-finite is cleared (memories and detectors; coefficients kept) at the end of
@@ -34,7 +36,7 @@
 
 namespace thraskvell {
 
-// Whether processBlock runs the SSE2 path (true) or the portable chain itself (false).
+// Whether processBlock runs the SIMD path (true) or the portable chain itself (false).
 #ifdef THRASKVELL_PORTABLE_KERNEL
 inline constexpr bool kSimdKernel = false;
 #else

@@ -12,7 +12,6 @@
 
 #include "dsp/ExactMath.h"
 
-#include <bit>
 #include <climits>
 #include <cmath>
 #include <cstddef>
@@ -32,9 +31,15 @@ template <int W> struct Lanes {
     using U [[gnu::vector_size(4 * W)]] = std::uint64_t;
 };
 
+// Never a call, so no vector crosses a function boundary whose calling convention would depend on
+// the instruction set (std::bit_cast is an ordinary function).
+template <class To, class From> [[gnu::always_inline]] inline To bitCast(const From& v) {
+    return __builtin_bit_cast(To, v);
+}
+
 template <class V> [[gnu::always_inline]] inline bool anyLane(V mask) {
     using Words = typename Lanes<sizeof(V) / 4>::U;
-    const Words words = std::bit_cast<Words>(mask);
+    const Words words = bitCast<Words>(mask);
     std::uint64_t any = 0;
     for (std::size_t i = 0; i < sizeof(V) / 8; ++i)
         any |= words[i];
@@ -49,7 +54,7 @@ template <int W, float (*Scalar)(float)> void eachLane(typename Lanes<W>::F& x) 
 
 template <int W> [[gnu::always_inline]] inline bool anyNonFinite(typename Lanes<W>::F x) {
     using I = typename Lanes<W>::I;
-    return anyLane((std::bit_cast<I>(x) & 0x7f800000) == 0x7f800000);
+    return anyLane((bitCast<I>(x) & 0x7f800000) == 0x7f800000);
 }
 
 // exp(a) - 1 for a in [2, 44) (positive) or (-2, -2^-54] (negative): the only arguments tanh
@@ -57,9 +62,9 @@ template <int W> [[gnu::always_inline]] inline bool anyNonFinite(typename Lanes<
 template <int W> [[gnu::always_inline]] inline typename Lanes<W>::F expm1Tanh(typename Lanes<W>::F a) {
     using F = typename Lanes<W>::F;
     using I = typename Lanes<W>::I;
-    const auto real = [](std::uint32_t bits) { return std::bit_cast<float>(bits); };
-    const auto asFloat = [](I v) { return std::bit_cast<F>(v); };
-    const auto asInt = [](F v) { return std::bit_cast<I>(v); };
+    const auto real = [](std::uint32_t bits) { return bitCast<float>(bits); };
+    const auto asFloat = [](I v) { return bitCast<F>(v); };
+    const auto asInt = [](F v) { return bitCast<I>(v); };
     const float ln2Hi = real(0x3f317180u), ln2Lo = real(0x3717f7d1u), invLn2 = real(0x3fb8aa3bu);
     const F zero = F{}, one = zero + 1.0f, half = zero + 0.5f;
 
@@ -107,8 +112,8 @@ template <int W> [[gnu::always_inline]] inline typename Lanes<W>::F expm1Tanh(ty
     const F resultHigh = asFloat(asInt((x - (e + asFloat((0x7f - k) << 23))) + one) + exponentShift);
 
     F result = resultHigh;
-    result = (k > 0) & (k < 23) ? resultMid : result;
-    result = (k < -1) | (k > 56) ? resultWide : result;
+    result = ((k > 0) & (k < 23)) ? resultMid : result;
+    result = ((k < -1) | (k > 56)) ? resultWide : result;
     result = k == -1 ? resultKm1 : result;
     result = k == 0 ? resultK0 : result;
     // Below 2^-25 exp(a) - 1 is a itself.
@@ -119,26 +124,34 @@ template <int W> [[gnu::always_inline]] inline typename Lanes<W>::F expm1Tanh(ty
 template <int W> [[gnu::always_inline]] inline typename Lanes<W>::F tanhFinite(typename Lanes<W>::F x) {
     using F = typename Lanes<W>::F;
     using I = typename Lanes<W>::I;
-    const I bits = std::bit_cast<I>(x);
+    const I bits = bitCast<I>(x);
     const I magnitude = bits & 0x7fffffff;
     const F zero = F{}, one = zero + 1.0f, two = zero + 2.0f;
 
     const I large = magnitude > 0x3f7fffff; // |x| >= 1
     // |x| >= 1 takes exp(2|x|) - 1 and 1 - 2/(t + 2); below 1, exp(-2|x|) - 1 and -t/(t + 2).
-    const F ax = std::bit_cast<F>(magnitude);
-    const F arg = std::bit_cast<F>(std::bit_cast<I>(two * ax) ^ (large ? I{} : I{} + INT32_MIN));
+    const F ax = bitCast<F>(magnitude);
+    const F arg = bitCast<F>(bitCast<I>(two * ax) ^ (large ? I{} : I{} + INT32_MIN));
     const F t = expm1Tanh<W>(arg);
     const F quotient = (large ? two : -t) / (t + two);
     F z = large ? one - quotient : quotient;
     // Past 22, 1 - 1e-30 rounds to 1.
     z = magnitude > 0x41afffff ? one : z;
-    z = std::bit_cast<F>(std::bit_cast<I>(z) ^ (bits & INT32_MIN));
+    z = bitCast<F>(bitCast<I>(z) ^ (bits & INT32_MIN));
     // Tiny arguments: x (1 + x); zero stays zero with its sign.
     z = magnitude < 0x24000000 ? x * (one + x) : z;
     return magnitude == 0 ? x : z;
 }
 
+// Where the fuzz saturates, whole vectors need no evaluation: from 0x41102cb4 (about 9.01) up to
+// infinity tanhf is exactly +-1.
 template <int W> [[gnu::always_inline]] inline typename Lanes<W>::F tanhLanes(typename Lanes<W>::F x) {
+    using F = typename Lanes<W>::F;
+    using I = typename Lanes<W>::I;
+    const I bits = bitCast<I>(x);
+    const I magnitude = bits & 0x7fffffff;
+    if (!anyLane((magnitude < 0x41102cb4) | (magnitude > 0x7f800000)))
+        return bitCast<F>((bits & INT32_MIN) | bitCast<std::int32_t>(1.0f));
     if (!anyNonFinite<W>(x)) return tanhFinite<W>(x);
     eachLane<W, exact::tanh>(x);
     return x;
@@ -153,7 +166,7 @@ template <int W>
     L t;
     for (int l = 0; l < W; ++l)
         t[l] = static_cast<std::int64_t>(exact::tables::exp2[ki[l] & 31]);
-    const D s = std::bit_cast<D>(t + (ki << 47));
+    const D s = bitCast<D>(t + (ki << 47));
     const D z = c[0] * r + c[1];
     const D r2 = r * r;
     D y = c[2] * r + 1.0;
@@ -172,8 +185,7 @@ template <int W> [[gnu::always_inline]] inline typename Lanes<W>::F expLanes(typ
     }
     const D z = kInvLn2Scaled * __builtin_convertvector(x, D);
     const D shifted = z + kShift;
-    F result =
-        __builtin_convertvector(exp2Tail<W>(std::bit_cast<L>(shifted), z - (shifted - kShift), kExpPoly), F);
+    F result = __builtin_convertvector(exp2Tail<W>(bitCast<L>(shifted), z - (shifted - kShift), kExpPoly), F);
     result = x > 0x1.62e42ep6f ? F{} + INFINITY : result;
     return x < -0x1.9fe368p6f ? F{} : result;
 }
@@ -184,7 +196,7 @@ template <int W> [[gnu::always_inline]] inline typename Lanes<W>::F log10Lanes(t
     using I = typename Lanes<W>::I;
     using D = typename Lanes<W>::D;
     using namespace exact::constants;
-    const I hx = std::bit_cast<I>(x);
+    const I hx = bitCast<I>(x);
     if (anyLane((hx < 0x00800000) | (hx > 0x7f7fffff))) {
         eachLane<W, exact::log10>(x);
         return x;
@@ -198,8 +210,7 @@ template <int W> [[gnu::always_inline]] inline typename Lanes<W>::F log10Lanes(t
     // Natural logarithm of m from the table, in double.
     const I tmp = ix - 0x3f330000;
     const I index = (tmp >> 19) & 15;
-    const D z =
-        __builtin_convertvector(std::bit_cast<F>(ix - (tmp & static_cast<std::int32_t>(0xff800000u))), D);
+    const D z = __builtin_convertvector(bitCast<F>(ix - (tmp & static_cast<std::int32_t>(0xff800000u))), D);
     D invc, logc;
     for (int l = 0; l < W; ++l) {
         invc[l] = exact::tables::log[index[l]].invc;
@@ -213,7 +224,7 @@ template <int W> [[gnu::always_inline]] inline typename Lanes<W>::F log10Lanes(t
     p = p * r2 + (y0 + r);
     const F ln = __builtin_convertvector(p, F);
 
-    const auto real = [](std::uint32_t bits) { return std::bit_cast<float>(bits); };
+    const auto real = [](std::uint32_t bits) { return bitCast<float>(bits); };
     const F sum = y * real(kLog10Of2LoBits) + real(kInvLn10Bits) * ln;
     return sum + y * real(kLog10Of2HiBits);
 }
@@ -229,7 +240,7 @@ template <int W> [[gnu::always_inline]] inline typename Lanes<W>::F powerOfTenLa
     }
     const D ylogx = __builtin_convertvector(y, D) * kLog2Of10;
     const D shifted = ylogx + kShiftScaled;
-    D result = exp2Tail<W>(std::bit_cast<L>(shifted), ylogx - (shifted - kShiftScaled), kExp2Poly);
+    D result = exp2Tail<W>(bitCast<L>(shifted), ylogx - (shifted - kShiftScaled), kExp2Poly);
     result = ylogx > 0x1.fffffffd1d571p+6 ? D{} + INFINITY : result;
     result = ylogx <= -150.0 ? D{} : result;
     const F out = __builtin_convertvector(result, F);

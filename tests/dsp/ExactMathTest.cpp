@@ -68,14 +68,12 @@ TEST(ExactMath, MatchesTheCLibraryAndTheVectorForms) {
     const std::vector<float> inputs = probes();
     for (const auto& f : functions) {
         int mismatches = 0;
-        for (std::size_t i = 0; i < inputs.size(); ++i) {
-            const float x = inputs[i], exact = f.exact(x);
 #if defined(__GLIBC__) && defined(__x86_64__)
-            if (!same(exact, f.library(x)) && ++mismatches < 5)
-                ADD_FAILURE() << f.name << std::hexfloat << "(" << x << ") gives " << exact << ", C library "
-                              << f.library(x);
+        for (float x : inputs)
+            if (!same(f.exact(x), f.library(x)) && ++mismatches < 5)
+                ADD_FAILURE() << f.name << std::hexfloat << "(" << x << ") gives " << f.exact(x)
+                              << ", C library " << f.library(x);
 #endif
-        }
         for (bool wide : widths) {
             if (!f.array) continue;
             std::vector<float> lanes(inputs.size());
