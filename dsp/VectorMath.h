@@ -57,9 +57,17 @@ template <int W> [[gnu::always_inline]] inline bool anyNonFinite(typename Lanes<
     return anyLane((bitCast<I>(x) & 0x7f800000) == 0x7f800000);
 }
 
+// Which arguments a vector of tanh holds, so that expm1 evaluates only the cases they reach.
+enum class TanhRange {
+    any,
+    belowOne, // |x| < 1: expm1 of (-2, 0], k from 0 down to -3
+    fromOne,  // |x| >= 1: expm1 of [2, 44), k from 3 up (above 26 only where tanh is exactly +-1)
+};
+
 // exp(a) - 1 for a in [2, 44) (positive) or (-2, -2^-54] (negative): the only arguments tanh
 // passes on for finite inputs it does not answer directly.
-template <int W> [[gnu::always_inline]] inline typename Lanes<W>::F expm1Tanh(typename Lanes<W>::F a) {
+template <int W, TanhRange R>
+[[gnu::always_inline]] inline typename Lanes<W>::F expm1Tanh(typename Lanes<W>::F a) {
     using F = typename Lanes<W>::F;
     using I = typename Lanes<W>::I;
     const auto real = [](std::uint32_t bits) { return bitCast<float>(bits); };
@@ -67,23 +75,31 @@ template <int W> [[gnu::always_inline]] inline typename Lanes<W>::F expm1Tanh(ty
     const auto asInt = [](F v) { return bitCast<I>(v); };
     const float ln2Hi = real(0x3f317180u), ln2Lo = real(0x3717f7d1u), invLn2 = real(0x3fb8aa3bu);
     const F zero = F{}, one = zero + 1.0f, half = zero + 0.5f;
-
     const I magnitude = asInt(a) & 0x7fffffff;
-    const I negative = a < zero;
 
     // Reduction a = k ln2 + r. Between 0.5 ln2 and 1.5 ln2 (negative side only here) k is -1 with a
     // two-part ln2; beyond, k is rounded away from zero by truncating a ln2 quotient plus a half.
-    const I reduced = magnitude > 0x3eb17218;
-    const I nearOne = reduced & (magnitude < 0x3f851592);
-    const F roundBias = negative ? zero - 0.5f : half;
-    const I kGeneral = __builtin_convertvector(invLn2 * a + roundBias, I);
-    const F kf = __builtin_convertvector(kGeneral, F);
-    const F hi = nearOne ? a + ln2Hi : a - kf * ln2Hi;
-    const F lo = nearOne ? zero - ln2Lo : kf * ln2Lo;
-    const I k = (nearOne ? I{} - 1 : kGeneral) & reduced;
-    const F rx = hi - lo;
-    const F x = reduced ? rx : a;
-    const F c = reduced ? (hi - rx) - lo : zero;
+    I k;
+    F x, c;
+    if constexpr (R == TanhRange::fromOne) {
+        k = __builtin_convertvector(invLn2 * a + half, I);
+        const F kf = __builtin_convertvector(k, F);
+        const F hi = a - kf * ln2Hi, lo = kf * ln2Lo;
+        x = hi - lo;
+        c = (hi - x) - lo;
+    } else {
+        const I reduced = magnitude > 0x3eb17218;
+        const I nearOne = reduced & (magnitude < 0x3f851592);
+        const F roundBias = R == TanhRange::belowOne ? zero - 0.5f : (a < zero ? zero - 0.5f : half);
+        const I kGeneral = __builtin_convertvector(invLn2 * a + roundBias, I);
+        const F kf = __builtin_convertvector(kGeneral, F);
+        const F hi = nearOne ? a + ln2Hi : a - kf * ln2Hi;
+        const F lo = nearOne ? zero - ln2Lo : kf * ln2Lo;
+        k = (nearOne ? I{} - 1 : kGeneral) & reduced;
+        const F rx = hi - lo;
+        x = reduced ? rx : a;
+        c = reduced ? (hi - rx) - lo : zero;
+    }
 
     // Rational correction on the primary range.
     const F hfx = half * x;
@@ -100,20 +116,22 @@ template <int W> [[gnu::always_inline]] inline typename Lanes<W>::F expm1Tanh(ty
     // k = 0: no reduction happened.
     const F resultK0 = x - (x * e - hxs);
     e = (x * (e - c) - c) - hxs;
+    const I exponentShift = k << 23;
+    F result;
+    if constexpr (R != TanhRange::belowOne) {
+        // 2 <= k < 23: fold 1 - 2^-k in before scaling; 2^-k built in the exponent field.
+        const I shiftedInt = __builtin_convertvector(asFloat(((0x7f + 24) - k) << 23), I);
+        const F resultMid = asFloat(asInt(asFloat(0x3f800000 - shiftedInt) - (e - x)) + exponentShift);
+        // 23 <= k <= 56: 2^-k is tiny against 1.
+        const F resultHigh = asFloat(asInt((x - (e + asFloat((0x7f - k) << 23))) + one) + exponentShift);
+        result = k < 23 ? resultMid : resultHigh;
+        if constexpr (R == TanhRange::fromOne) return result;
+    }
     // k = -1.
     const F resultKm1 = half * (x - e) - half;
-    const I exponentShift = k << 23;
     // k <= -2 or k > 56: scale 1 - (e - x), then take the 1 off.
     const F resultWide = asFloat(asInt(one - (e - x)) + exponentShift) - one;
-    // 2 <= k < 23: fold 1 - 2^-k in before scaling; 2^-k built in the exponent field.
-    const I shiftedInt = __builtin_convertvector(asFloat(((0x7f + 24) - k) << 23), I);
-    const F resultMid = asFloat(asInt(asFloat(0x3f800000 - shiftedInt) - (e - x)) + exponentShift);
-    // 23 <= k <= 56: 2^-k is tiny against 1.
-    const F resultHigh = asFloat(asInt((x - (e + asFloat((0x7f - k) << 23))) + one) + exponentShift);
-
-    F result = resultHigh;
-    result = ((k > 0) & (k < 23)) ? resultMid : result;
-    result = ((k < -1) | (k > 56)) ? resultWide : result;
+    result = R == TanhRange::belowOne ? resultWide : (((k < -1) | (k > 56)) ? resultWide : result);
     result = k == -1 ? resultKm1 : result;
     result = k == 0 ? resultK0 : result;
     // Below 2^-25 exp(a) - 1 is a itself.
@@ -121,30 +139,44 @@ template <int W> [[gnu::always_inline]] inline typename Lanes<W>::F expm1Tanh(ty
 }
 
 // Finite lanes only.
-template <int W> [[gnu::always_inline]] inline typename Lanes<W>::F tanhFinite(typename Lanes<W>::F x) {
+template <int W, TanhRange R>
+[[gnu::always_inline]] inline typename Lanes<W>::F tanhFinite(typename Lanes<W>::F x) {
     using F = typename Lanes<W>::F;
     using I = typename Lanes<W>::I;
     const I bits = bitCast<I>(x);
     const I magnitude = bits & 0x7fffffff;
+    const I sign = bits & INT32_MIN;
     const F zero = F{}, one = zero + 1.0f, two = zero + 2.0f;
-
-    const I large = magnitude > 0x3f7fffff; // |x| >= 1
-    // |x| >= 1 takes exp(2|x|) - 1 and 1 - 2/(t + 2); below 1, exp(-2|x|) - 1 and -t/(t + 2).
     const F ax = bitCast<F>(magnitude);
-    const F arg = bitCast<F>(bitCast<I>(two * ax) ^ (large ? I{} : I{} + INT32_MIN));
-    const F t = expm1Tanh<W>(arg);
-    const F quotient = (large ? two : -t) / (t + two);
-    F z = large ? one - quotient : quotient;
-    // Past 22, 1 - 1e-30 rounds to 1.
-    z = magnitude > 0x41afffff ? one : z;
-    z = bitCast<F>(bitCast<I>(z) ^ (bits & INT32_MIN));
+
+    // |x| >= 1 takes exp(2|x|) - 1 and 1 - 2/(t + 2); below 1, exp(-2|x|) - 1 and -t/(t + 2).
+    if constexpr (R == TanhRange::fromOne) {
+        const F t = expm1Tanh<W, R>(two * ax);
+        // From 9.01 on the result is exactly 1, where expm1 took no care.
+        const F z = magnitude > 0x41102cb3 ? one : one - two / (t + two);
+        return bitCast<F>(bitCast<I>(z) ^ sign);
+    }
+    F z;
+    if constexpr (R == TanhRange::belowOne) {
+        const F t = expm1Tanh<W, R>(-(two * ax));
+        z = -t / (t + two);
+    } else {
+        const I large = magnitude > 0x3f7fffff;
+        const F arg = bitCast<F>(bitCast<I>(two * ax) ^ (large ? I{} : I{} + INT32_MIN));
+        const F t = expm1Tanh<W, R>(arg);
+        const F quotient = (large ? two : -t) / (t + two);
+        z = large ? one - quotient : quotient;
+        // Past 22, 1 - 1e-30 rounds to 1.
+        z = magnitude > 0x41afffff ? one : z;
+    }
+    z = bitCast<F>(bitCast<I>(z) ^ sign);
     // Tiny arguments: x (1 + x); zero stays zero with its sign.
     z = magnitude < 0x24000000 ? x * (one + x) : z;
     return magnitude == 0 ? x : z;
 }
 
 // Where the fuzz saturates, whole vectors need no evaluation: from 0x41102cb4 (about 9.01) up to
-// infinity tanhf is exactly +-1.
+// infinity tanhf is exactly +-1. Vectors wholly on one side of 1 take only that side's cases.
 template <int W> [[gnu::always_inline]] inline typename Lanes<W>::F tanhLanes(typename Lanes<W>::F x) {
     using F = typename Lanes<W>::F;
     using I = typename Lanes<W>::I;
@@ -152,9 +184,14 @@ template <int W> [[gnu::always_inline]] inline typename Lanes<W>::F tanhLanes(ty
     const I magnitude = bits & 0x7fffffff;
     if (!anyLane((magnitude < 0x41102cb4) | (magnitude > 0x7f800000)))
         return bitCast<F>((bits & INT32_MIN) | bitCast<std::int32_t>(1.0f));
-    if (!anyNonFinite<W>(x)) return tanhFinite<W>(x);
-    eachLane<W, exact::tanh>(x);
-    return x;
+    if (anyNonFinite<W>(x)) {
+        eachLane<W, exact::tanh>(x);
+        return x;
+    }
+    const I large = magnitude > 0x3f7fffff;
+    if (!anyLane(~large)) return tanhFinite<W, TanhRange::fromOne>(x);
+    if (!anyLane(large)) return tanhFinite<W, TanhRange::belowOne>(x);
+    return tanhFinite<W, TanhRange::any>(x);
 }
 
 // 2^(k/32) times the cubic in r, for lanes whose k sits in the low bits of ki.

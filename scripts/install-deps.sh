@@ -15,5 +15,6 @@ $SUDO apt-get install -y --no-install-recommends \
     clang libclang-rt-dev \
     libx11-dev libxcursor-dev libxext-dev libxrandr-dev xvfb xdotool \
     g++-aarch64-linux-gnu qemu-user
-# For the peer benchmark only (bench/peer-cpu.sh times these installed LV2 plug-ins beside ours).
-$SUDO apt-get install -y --no-install-recommends guitarix-lv2 calf-plugins
+# For the benchmarks only: bench/peer-cpu.sh times the installed peer LV2 plug-ins beside ours,
+# bench/kernel-instructions.sh counts instructions with valgrind.
+$SUDO apt-get install -y --no-install-recommends guitarix-lv2 calf-plugins valgrind
