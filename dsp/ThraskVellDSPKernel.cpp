@@ -347,10 +347,14 @@ template <int W>
             std::memcpy(out + v, &y, sizeof y);
             continue;
         }
-        F y = detail::tanhLanes<W>(x);
+        // One finiteness check serves both functions.
+        const bool finite = !detail::anyNonFinite<W>(x);
+        F y = finite ? detail::tanhLanes<W, false>(x) : detail::tanhLanes<W>(x);
         if (asymmetric) {
             const F negativeMagnitude = detail::bitCast<F>(detail::bitCast<I>(x) | INT32_MIN);
-            y = y + x * (0.1f * x) * detail::expLanes<W>(negativeMagnitude);
+            const F e = finite ? detail::expLanes<W, false>(negativeMagnitude)
+                               : detail::expLanes<W>(negativeMagnitude);
+            y = y + x * (0.1f * x) * e;
         }
         std::memcpy(out + v, &y, sizeof y);
     }

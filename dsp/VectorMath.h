@@ -40,10 +40,15 @@ template <class To, class From> [[gnu::always_inline]] inline To bitCast(const F
 template <class V> [[gnu::always_inline]] inline bool anyLane(V mask) {
     using Words = typename Lanes<sizeof(V) / 4>::U;
     const Words words = bitCast<Words>(mask);
-    std::uint64_t any = 0;
-    for (std::size_t i = 0; i < sizeof(V) / 8; ++i)
-        any |= words[i];
-    return any != 0;
+    if constexpr (sizeof(V) == 32) {
+        // Halves first: one vector OR instead of two more extractions.
+        const typename Lanes<4>::U half =
+            __builtin_shufflevector(words, words, 0, 1) | __builtin_shufflevector(words, words, 2, 3);
+        return (half[0] | half[1]) != 0;
+    } else {
+        static_assert(sizeof(V) == 16);
+        return (words[0] | words[1]) != 0;
+    }
 }
 
 // By reference: a vector argument's passing would depend on the caller's instruction set.
@@ -177,14 +182,16 @@ template <int W, TanhRange R>
 
 // Where the fuzz saturates, whole vectors need no evaluation: from 0x41102cb4 (about 9.01) up to
 // infinity tanhf is exactly +-1. Vectors wholly on one side of 1 take only that side's cases.
-template <int W> [[gnu::always_inline]] inline typename Lanes<W>::F tanhLanes(typename Lanes<W>::F x) {
+// Unchecked (Checked = false), here and in exp, the caller vouches for finite lanes.
+template <int W, bool Checked = true>
+[[gnu::always_inline]] inline typename Lanes<W>::F tanhLanes(typename Lanes<W>::F x) {
     using F = typename Lanes<W>::F;
     using I = typename Lanes<W>::I;
     const I bits = bitCast<I>(x);
     const I magnitude = bits & 0x7fffffff;
     if (!anyLane((magnitude < 0x41102cb4) | (magnitude > 0x7f800000)))
         return bitCast<F>((bits & INT32_MIN) | bitCast<std::int32_t>(1.0f));
-    if (anyNonFinite<W>(x)) {
+    if (Checked && anyNonFinite<W>(x)) {
         eachLane<W, exact::tanh>(x);
         return x;
     }
@@ -211,12 +218,13 @@ template <int W>
     return y * s;
 }
 
-template <int W> [[gnu::always_inline]] inline typename Lanes<W>::F expLanes(typename Lanes<W>::F x) {
+template <int W, bool Checked = true>
+[[gnu::always_inline]] inline typename Lanes<W>::F expLanes(typename Lanes<W>::F x) {
     using F = typename Lanes<W>::F;
     using D = typename Lanes<W>::D;
     using L = typename Lanes<W>::L;
     using namespace exact::constants;
-    if (anyNonFinite<W>(x)) {
+    if (Checked && anyNonFinite<W>(x)) {
         eachLane<W, exact::exp>(x);
         return x;
     }
