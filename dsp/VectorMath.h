@@ -17,6 +17,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <type_traits>
 
 namespace thraskvell::detail {
 
@@ -35,6 +36,26 @@ template <int W> struct Lanes {
 // the instruction set (std::bit_cast is an ordinary function).
 template <class To, class From> [[gnu::always_inline]] inline To bitCast(const From& v) {
     return __builtin_bit_cast(To, v);
+}
+
+// Integer lane arithmetic on bit patterns that wraps, as the scalar code's unsigned arithmetic does:
+// lanes whose result is later discarded may overflow.
+template <class V> [[gnu::always_inline]] inline V wrappingAdd(V a, V b) {
+    using Element = std::make_unsigned_t<std::remove_cvref_t<decltype(a[0])>>;
+    using Unsigned [[gnu::vector_size(sizeof(V))]] = Element;
+    return bitCast<V>(bitCast<Unsigned>(a) + bitCast<Unsigned>(b));
+}
+
+template <class V> [[gnu::always_inline]] inline V wrappingSub(V a, V b) {
+    using Element = std::make_unsigned_t<std::remove_cvref_t<decltype(a[0])>>;
+    using Unsigned [[gnu::vector_size(sizeof(V))]] = Element;
+    return bitCast<V>(bitCast<Unsigned>(a) - bitCast<Unsigned>(b));
+}
+
+template <class V> [[gnu::always_inline]] inline V wrappingShiftLeft(V a, int bits) {
+    using Element = std::make_unsigned_t<std::remove_cvref_t<decltype(a[0])>>;
+    using Unsigned [[gnu::vector_size(sizeof(V))]] = Element;
+    return bitCast<V>(bitCast<Unsigned>(a) << bits);
 }
 
 template <class V> [[gnu::always_inline]] inline bool anyLane(V mask) {
@@ -121,21 +142,25 @@ template <int W, TanhRange R>
     // k = 0: no reduction happened.
     const F resultK0 = x - (x * e - hxs);
     e = (x * (e - c) - c) - hxs;
-    const I exponentShift = k << 23;
+    const I exponentShift = wrappingShiftLeft(k, 23);
     F result;
     if constexpr (R != TanhRange::belowOne) {
         // 2 <= k < 23: fold 1 - 2^-k in before scaling; 2^-k built in the exponent field.
-        const I shiftedInt = __builtin_convertvector(asFloat(((0x7f + 24) - k) << 23), I);
-        const F resultMid = asFloat(asInt(asFloat(0x3f800000 - shiftedInt) - (e - x)) + exponentShift);
+        const I shiftedInt =
+            __builtin_convertvector(asFloat(wrappingShiftLeft(wrappingSub(I{} + (0x7f + 24), k), 23)), I);
+        const F resultMid = asFloat(
+            wrappingAdd(asInt(asFloat(wrappingSub(I{} + 0x3f800000, shiftedInt)) - (e - x)), exponentShift));
         // 23 <= k <= 56: 2^-k is tiny against 1.
-        const F resultHigh = asFloat(asInt((x - (e + asFloat((0x7f - k) << 23))) + one) + exponentShift);
+        const F resultHigh = asFloat(
+            wrappingAdd(asInt((x - (e + asFloat(wrappingShiftLeft(wrappingSub(I{} + 0x7f, k), 23)))) + one),
+                        exponentShift));
         result = k < 23 ? resultMid : resultHigh;
         if constexpr (R == TanhRange::fromOne) return result;
     }
     // k = -1.
     const F resultKm1 = half * (x - e) - half;
     // k <= -2 or k > 56: scale 1 - (e - x), then take the 1 off.
-    const F resultWide = asFloat(asInt(one - (e - x)) + exponentShift) - one;
+    const F resultWide = asFloat(wrappingAdd(asInt(one - (e - x)), exponentShift)) - one;
     result = R == TanhRange::belowOne ? resultWide : (((k < -1) | (k > 56)) ? resultWide : result);
     result = k == -1 ? resultKm1 : result;
     result = k == 0 ? resultK0 : result;
@@ -210,7 +235,7 @@ template <int W>
     L t;
     for (int l = 0; l < W; ++l)
         t[l] = static_cast<std::int64_t>(exact::tables::exp2[ki[l] & 31]);
-    const D s = bitCast<D>(t + (ki << 47));
+    const D s = bitCast<D>(wrappingAdd(t, wrappingShiftLeft(ki, 47)));
     const D z = c[0] * r + c[1];
     const D r2 = r * r;
     D y = c[2] * r + 1.0;
