@@ -299,6 +299,21 @@ template <int W> [[gnu::always_inline]] inline typename Lanes<W>::F log10Lanes(t
     return sum + y * real(kLog10Of2HiBits);
 }
 
+// Lane masks of v > c. Compared whole, doubles wider than one register are split into single lanes
+// by the compiler, so they are compared a register at a time: four (AVX) of eight, two (SSE2) of four.
+template <int W> [[gnu::always_inline]] inline typename Lanes<W>::L above(typename Lanes<W>::D v, double c) {
+    if constexpr (W == 8) {
+        const typename Lanes<4>::D low = __builtin_shufflevector(v, v, 0, 1, 2, 3);
+        const typename Lanes<4>::D high = __builtin_shufflevector(v, v, 4, 5, 6, 7);
+        return __builtin_shufflevector(low > c, high > c, 0, 1, 2, 3, 4, 5, 6, 7);
+    } else {
+        static_assert(W == 4);
+        const typename Lanes<2>::D low = __builtin_shufflevector(v, v, 0, 1);
+        const typename Lanes<2>::D high = __builtin_shufflevector(v, v, 2, 3);
+        return __builtin_shufflevector(low > c, high > c, 0, 1, 2, 3);
+    }
+}
+
 template <int W> [[gnu::always_inline]] inline typename Lanes<W>::F powerOfTenLanes(typename Lanes<W>::F y) {
     using F = typename Lanes<W>::F;
     using D = typename Lanes<W>::D;
@@ -311,8 +326,9 @@ template <int W> [[gnu::always_inline]] inline typename Lanes<W>::F powerOfTenLa
     const D ylogx = __builtin_convertvector(y, D) * kLog2Of10;
     const D shifted = ylogx + kShiftScaled;
     D result = exp2Tail<W>(bitCast<L>(shifted), ylogx - (shifted - kShiftScaled), kExp2Poly);
-    result = ylogx > 0x1.fffffffd1d571p+6 ? D{} + INFINITY : result;
-    result = ylogx <= -150.0 ? D{} : result;
+    const L over = above<W>(ylogx, 0x1.fffffffd1d571p+6);
+    const L under = ~above<W>(ylogx, -150.0); // ylogx is never NaN here
+    result = bitCast<D>(((bitCast<L>(result) & ~over) | (bitCast<L>(D{} + INFINITY) & over)) & ~under);
     const F out = __builtin_convertvector(result, F);
     return y == 0.0f ? F{} + 1.0f : out;
 }
