@@ -329,8 +329,8 @@ template <int W> [[gnu::always_inline]] inline typename Lanes<W>::F powerOfTenLa
     const L over = above<W>(ylogx, 0x1.fffffffd1d571p+6);
     const L under = ~above<W>(ylogx, -150.0); // ylogx is never NaN here
     result = bitCast<D>(((bitCast<L>(result) & ~over) | (bitCast<L>(D{} + INFINITY) & over)) & ~under);
-    const F out = __builtin_convertvector(result, F);
-    return y == 0.0f ? F{} + 1.0f : out;
+    // y = +-0 needs no case of its own: r is 0 and the table's first entry is exactly 1.
+    return __builtin_convertvector(result, F);
 }
 
 // out[i] = f(in[i]) for count values, W at a time; in and out may be the same array.

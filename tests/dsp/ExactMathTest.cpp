@@ -47,12 +47,11 @@ TEST(ExactMath, MatchesTheCLibraryAndTheVectorForms) {
     using Array = void (*)(const float*, float*, int, bool);
 #ifdef THRASKVELL_PORTABLE_KERNEL
     const Array vectorForm[4] = {};
-    const bool widths[] = {false};
+    const bool avx2 = false;
 #else
     const Array vectorForm[4] = {detail::expArray, detail::log10Array, detail::powerOfTenArray,
                                  detail::tanhArray};
     const bool avx2 = __builtin_cpu_supports("avx2");
-    const bool widths[] = {false, avx2};
 #endif
     const struct {
         const char* name;
@@ -76,8 +75,8 @@ TEST(ExactMath, MatchesTheCLibraryAndTheVectorForms) {
                 ADD_FAILURE() << f.name << std::hexfloat << "(" << x << ") gives " << f.exact(x)
                               << ", C library " << f.library(x);
 #endif
-        for (bool wide : widths) {
-            if (!f.array) continue;
+        for (bool wide : {false, true}) {
+            if (!f.array || (wide && !avx2)) continue;
             std::vector<float> lanes(inputs.size());
             f.array(inputs.data(), lanes.data(), static_cast<int>(inputs.size()), wide);
             for (std::size_t i = 0; i < inputs.size(); ++i)
