@@ -342,7 +342,8 @@ template <int W>
         std::memcpy(&x, in + v, sizeof x);
         // Silence (the filters rest at +0) costs no shaping: tanh(0) is the zero itself and the
         // asymmetry adds +0, which turns -0 into +0.
-        if (!detail::anyLane(detail::bitCast<I>(x) & 0x7fffffff)) {
+        const I magnitude = detail::bitCast<I>(x) & 0x7fffffff;
+        if (detail::laneBits(magnitude == 0) == (1 << W) - 1) {
             const F y = asymmetric ? F{} : x;
             std::memcpy(out + v, &y, sizeof y);
             continue;

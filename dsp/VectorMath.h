@@ -12,12 +12,16 @@
 
 #include "dsp/ExactMath.h"
 
+#include <bit>
 #include <climits>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <type_traits>
+#include <utility>
+
+#include <immintrin.h> // declares the AVX builtins
 
 namespace thraskvell::detail {
 
@@ -29,13 +33,31 @@ template <int W> struct Lanes {
     using I [[gnu::vector_size(4 * W)]] = std::int32_t;
     using D [[gnu::vector_size(8 * W)]] = double;
     using L [[gnu::vector_size(8 * W)]] = std::int64_t;
-    using U [[gnu::vector_size(4 * W)]] = std::uint64_t;
 };
 
 // Never a call, so no vector crosses a function boundary whose calling convention would depend on
 // the instruction set (std::bit_cast is an ordinary function).
 template <class To, class From> [[gnu::always_inline]] inline To bitCast(const From& v) {
     return __builtin_bit_cast(To, v);
+}
+
+// Half h of a vector, and two vectors end to end.
+template <int h, class V, int... i>
+[[gnu::always_inline]] inline auto halfOf(V v, std::integer_sequence<int, i...>) {
+    return __builtin_shufflevector(v, v, (h * static_cast<int>(sizeof...(i)) + i)...);
+}
+
+template <int h, class V> [[gnu::always_inline]] inline auto halfOf(V v) {
+    return halfOf<h>(v, std::make_integer_sequence<int, sizeof(V) / sizeof(v[0]) / 2>{});
+}
+
+template <class V, int... i>
+[[gnu::always_inline]] inline auto joined(V a, V b, std::integer_sequence<int, i...>) {
+    return __builtin_shufflevector(a, b, i...);
+}
+
+template <class V> [[gnu::always_inline]] inline auto joined(V a, V b) {
+    return joined(a, b, std::make_integer_sequence<int, 2 * sizeof(V) / sizeof(a[0])>{});
 }
 
 // Integer lane arithmetic on bit patterns that wraps, as the scalar code's unsigned arithmetic does:
@@ -58,18 +80,30 @@ template <class V> [[gnu::always_inline]] inline V wrappingShiftLeft(V a, int bi
     return bitCast<V>(bitCast<Unsigned>(a) << bits);
 }
 
+// One bit per lane of a comparison's result (each lane all ones or all zeros), lane l in bit l: one
+// sign-bit extraction, where reducing the vector in its own registers would take five instructions.
+template <class V> [[gnu::always_inline]] inline int laneBits(V mask) {
+    constexpr int lanes = sizeof(V) / 4;
+    using Signs = typename Lanes<lanes>::F;
+#if defined(__GNUC__) && !defined(__clang__)
+    // GCC checks a builtin's instruction set where it is expanded, after inlining: the eight-lane
+    // form only ever lands in AVX2 code.
+    if constexpr (lanes == 8)
+        return __builtin_ia32_movmskps256(bitCast<Signs>(mask));
+    else
+        return __builtin_ia32_movmskps(bitCast<Signs>(mask));
+#else
+    // Clang checks it in the function that names it; the generic form serves its builds.
+    const auto words = bitCast<typename Lanes<lanes>::I>(bitCast<Signs>(mask));
+    int bits = 0;
+    for (int l = 0; l < lanes; ++l)
+        bits |= (words[l] < 0 ? 1 : 0) << l;
+    return bits;
+#endif
+}
+
 template <class V> [[gnu::always_inline]] inline bool anyLane(V mask) {
-    using Words = typename Lanes<sizeof(V) / 4>::U;
-    const Words words = bitCast<Words>(mask);
-    if constexpr (sizeof(V) == 32) {
-        // Halves first: one vector OR instead of two more extractions.
-        const typename Lanes<4>::U half =
-            __builtin_shufflevector(words, words, 0, 1) | __builtin_shufflevector(words, words, 2, 3);
-        return (half[0] | half[1]) != 0;
-    } else {
-        static_assert(sizeof(V) == 16);
-        return (words[0] | words[1]) != 0;
-    }
+    return laneBits(mask) != 0;
 }
 
 // By reference: a vector argument's passing would depend on the caller's instruction set.
@@ -220,11 +254,59 @@ template <int W, bool Checked = true>
         eachLane<W, exact::tanh>(x);
         return x;
     }
-    const I large = magnitude > 0x3f7fffff;
-    if (!anyLane(~large)) return tanhFinite<W, TanhRange::fromOne>(x);
-    if (!anyLane(large)) return tanhFinite<W, TanhRange::belowOne>(x);
+    const int large = laneBits(magnitude > 0x3f7fffff);
+    if (large == (1 << W) - 1) return tanhFinite<W, TanhRange::fromOne>(x);
+    if (large == 0) return tanhFinite<W, TanhRange::belowOne>(x);
     return tanhFinite<W, TanhRange::any>(x);
 }
+
+#if defined(__GNUC__) && !defined(__clang__)
+// The logarithm's sixteen-entry tables are looked up eight lanes at a time by permutation (vpermd),
+// which GCC's variable shuffles give: two permutations and a blend for each word, fewer instructions
+// and less time than loading and inserting each entry. Exp's 32 entries would take eight
+// permutations, which measured slower than the loads on Zen 3. (Clang has no variable shuffle; its
+// builds look up lane by lane.)
+#define THRASKVELL_PERMUTED_LOOKUPS 1
+
+// The low and the high words of sixteen doubles.
+struct WordTable {
+    alignas(32) std::int32_t low[16];
+    alignas(32) std::int32_t high[16];
+};
+
+template <class Field> constexpr WordTable wordTable(Field field) {
+    WordTable table{};
+    for (int i = 0; i < 16; ++i) {
+        const auto bits = std::bit_cast<std::uint64_t>(field(exact::tables::log[i]));
+        table.low[i] = static_cast<std::int32_t>(static_cast<std::uint32_t>(bits));
+        table.high[i] = static_cast<std::int32_t>(static_cast<std::uint32_t>(bits >> 32));
+    }
+    return table;
+}
+
+inline constexpr WordTable kLogInverseC = wordTable([](exact::tables::LogEntry entry) { return entry.invc; });
+inline constexpr WordTable kLogC = wordTable([](exact::tables::LogEntry entry) { return entry.logc; });
+
+// table[index[l]] for eight lanes, index in [0, 16).
+template <int W>
+[[gnu::always_inline]] inline typename Lanes<W>::D lookUp(const WordTable& table,
+                                                          typename Lanes<W>::I index) {
+    static_assert(W == 8);
+    using I = typename Lanes<W>::I;
+    I low[2], high[2];
+    std::memcpy(low, table.low, sizeof low);
+    std::memcpy(high, table.high, sizeof high);
+    // Pairing the words interleaves within 128-bit halves; fetched in this order, they pair up
+    // in lane order.
+    const I order = __builtin_shufflevector(index, index, 0, 1, 4, 5, 2, 3, 6, 7);
+    const I lows = __builtin_shuffle(low[0], low[1], order);
+    const I highs = __builtin_shuffle(high[0], high[1], order);
+    using Half = typename Lanes<W / 2>::D;
+    const Half first = bitCast<Half>(__builtin_shufflevector(lows, highs, 0, 8, 1, 9, 4, 12, 5, 13));
+    const Half second = bitCast<Half>(__builtin_shufflevector(lows, highs, 2, 10, 3, 11, 6, 14, 7, 15));
+    return joined(first, second);
+}
+#endif
 
 // 2^(k/32) times the cubic in r, for lanes whose k sits in the low bits of ki.
 template <int W>
@@ -282,10 +364,16 @@ template <int W> [[gnu::always_inline]] inline typename Lanes<W>::F log10Lanes(t
     const I index = (tmp >> 19) & 15;
     const D z = __builtin_convertvector(bitCast<F>(ix - (tmp & static_cast<std::int32_t>(0xff800000u))), D);
     D invc, logc;
-    for (int l = 0; l < W; ++l) {
-        invc[l] = exact::tables::log[index[l]].invc;
-        logc[l] = exact::tables::log[index[l]].logc;
-    }
+#ifdef THRASKVELL_PERMUTED_LOOKUPS
+    if constexpr (W == 8) {
+        invc = lookUp<W>(kLogInverseC, index);
+        logc = lookUp<W>(kLogC, index);
+    } else
+#endif
+        for (int l = 0; l < W; ++l) {
+            invc[l] = exact::tables::log[index[l]].invc;
+            logc[l] = exact::tables::log[index[l]].logc;
+        }
     const D r = z * invc - 1.0;
     const D y0 = logc + __builtin_convertvector(tmp >> 23, D) * kLn2;
     const D r2 = r * r;
@@ -300,18 +388,14 @@ template <int W> [[gnu::always_inline]] inline typename Lanes<W>::F log10Lanes(t
 }
 
 // Lane masks of v > c. Compared whole, doubles wider than one register are split into single lanes
-// by the compiler, so they are compared a register at a time: four (AVX) of eight, two (SSE2) of four.
+// by the compiler, so they are compared half a vector at a time down to one register: four (AVX)
+// doubles, or two (SSE2).
 template <int W> [[gnu::always_inline]] inline typename Lanes<W>::L above(typename Lanes<W>::D v, double c) {
-    if constexpr (W == 8) {
-        const typename Lanes<4>::D low = __builtin_shufflevector(v, v, 0, 1, 2, 3);
-        const typename Lanes<4>::D high = __builtin_shufflevector(v, v, 4, 5, 6, 7);
-        return __builtin_shufflevector(low > c, high > c, 0, 1, 2, 3, 4, 5, 6, 7);
-    } else {
-        static_assert(W == 4);
-        const typename Lanes<2>::D low = __builtin_shufflevector(v, v, 0, 1);
-        const typename Lanes<2>::D high = __builtin_shufflevector(v, v, 2, 3);
-        return __builtin_shufflevector(low > c, high > c, 0, 1, 2, 3);
-    }
+    const typename Lanes<W / 2>::D low = halfOf<0>(v), high = halfOf<1>(v);
+    if constexpr (W <= 8)
+        return joined(low > c, high > c);
+    else
+        return joined(above<W / 2>(low, c), above<W / 2>(high, c));
 }
 
 template <int W> [[gnu::always_inline]] inline typename Lanes<W>::F powerOfTenLanes(typename Lanes<W>::F y) {
