@@ -371,11 +371,12 @@ template <int W>
     }
 }
 
-// The shaper's work falls due in batches of frames that fill four vectors, shaped back to back: each
-// vector's exact math is a long chain of dependent steps, and several side by side overlap in the
-// core where one alone, between the filters' steps, would leave it waiting. (Stereo with every
-// switch on: 3 % less time than one vector per frame; eight vectors gained nothing more.)
-template <int N, int W> constexpr int kShapeBatch = 4 * W / (4 * N) > 1 ? 4 * W / (4 * N) : 1;
+// The shaper's work falls due in batches of frames that fill four vectors (W / N frames of 4 N
+// values), shaped back to back: each vector's exact math is a long chain of dependent steps, and
+// several side by side overlap in the core where one alone, between the filters' steps, would leave
+// it waiting. (Stereo with every switch on: 3 % less time than one vector per frame; eight vectors
+// gained nothing more.)
+template <int N, int W> constexpr int kShapeBatch = W / N > 1 ? W / N : 1;
 
 // The batch that ends with frame i (or the chunk), shaped when frame i is interpolated.
 template <int N, int W>

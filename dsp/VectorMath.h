@@ -19,7 +19,6 @@
 #include <cstdint>
 #include <cstring>
 #include <type_traits>
-#include <utility>
 
 #include <immintrin.h> // declares the AVX builtins
 
@@ -39,25 +38,6 @@ template <int W> struct Lanes {
 // the instruction set (std::bit_cast is an ordinary function).
 template <class To, class From> [[gnu::always_inline]] inline To bitCast(const From& v) {
     return __builtin_bit_cast(To, v);
-}
-
-// Half h of a vector, and two vectors end to end.
-template <int h, class V, int... i>
-[[gnu::always_inline]] inline auto halfOf(V v, std::integer_sequence<int, i...>) {
-    return __builtin_shufflevector(v, v, (h * static_cast<int>(sizeof...(i)) + i)...);
-}
-
-template <int h, class V> [[gnu::always_inline]] inline auto halfOf(V v) {
-    return halfOf<h>(v, std::make_integer_sequence<int, sizeof(V) / sizeof(v[0]) / 2>{});
-}
-
-template <class V, int... i>
-[[gnu::always_inline]] inline auto joined(V a, V b, std::integer_sequence<int, i...>) {
-    return __builtin_shufflevector(a, b, i...);
-}
-
-template <class V> [[gnu::always_inline]] inline auto joined(V a, V b) {
-    return joined(a, b, std::make_integer_sequence<int, 2 * sizeof(V) / sizeof(a[0])>{});
 }
 
 // Integer lane arithmetic on bit patterns that wraps, as the scalar code's unsigned arithmetic does:
@@ -304,7 +284,7 @@ template <int W>
     using Half = typename Lanes<W / 2>::D;
     const Half first = bitCast<Half>(__builtin_shufflevector(lows, highs, 0, 8, 1, 9, 4, 12, 5, 13));
     const Half second = bitCast<Half>(__builtin_shufflevector(lows, highs, 2, 10, 3, 11, 6, 14, 7, 15));
-    return joined(first, second);
+    return __builtin_shufflevector(first, second, 0, 1, 2, 3, 4, 5, 6, 7);
 }
 #endif
 
@@ -388,14 +368,18 @@ template <int W> [[gnu::always_inline]] inline typename Lanes<W>::F log10Lanes(t
 }
 
 // Lane masks of v > c. Compared whole, doubles wider than one register are split into single lanes
-// by the compiler, so they are compared half a vector at a time down to one register: four (AVX)
-// doubles, or two (SSE2).
+// by the compiler, so they are compared a register at a time: four (AVX) of eight, two (SSE2) of four.
 template <int W> [[gnu::always_inline]] inline typename Lanes<W>::L above(typename Lanes<W>::D v, double c) {
-    const typename Lanes<W / 2>::D low = halfOf<0>(v), high = halfOf<1>(v);
-    if constexpr (W <= 8)
-        return joined(low > c, high > c);
-    else
-        return joined(above<W / 2>(low, c), above<W / 2>(high, c));
+    if constexpr (W == 8) {
+        const typename Lanes<4>::D low = __builtin_shufflevector(v, v, 0, 1, 2, 3);
+        const typename Lanes<4>::D high = __builtin_shufflevector(v, v, 4, 5, 6, 7);
+        return __builtin_shufflevector(low > c, high > c, 0, 1, 2, 3, 4, 5, 6, 7);
+    } else {
+        static_assert(W == 4);
+        const typename Lanes<2>::D low = __builtin_shufflevector(v, v, 0, 1);
+        const typename Lanes<2>::D high = __builtin_shufflevector(v, v, 2, 3);
+        return __builtin_shufflevector(low > c, high > c, 0, 1, 2, 3);
+    }
 }
 
 template <int W> [[gnu::always_inline]] inline typename Lanes<W>::F powerOfTenLanes(typename Lanes<W>::F y) {
